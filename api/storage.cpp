@@ -1,0 +1,1 @@
+#include "kr_common.h"

@@ -1,0 +1,43 @@
+/*
+ * The thin layer between the CGI library and the operating system. The rest
+ * of the code is written once; only these few calls differ between Windows
+ * (where CGI streams must be switched to binary so LF is not turned into
+ * CR LF, and directories are made with _mkdir) and POSIX (where streams are
+ * always binary and directories are made with mode 0777, less the umask).
+ */
+#ifndef QV_PLATFORM_H
+#define QV_PLATFORM_H
+
+#include <stdio.h>
+
+#ifdef _WIN32
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#define QV_PATH_SEP '\\'
+static inline void qv_platform_binary(FILE *stream) { _setmode(_fileno(stream), _O_BINARY); }
+static inline int qv_platform_mkdir(const char *path) { return _mkdir(path); }
+#else
+#include <sys/stat.h>
+#include <sys/types.h>
+#define QV_PATH_SEP '/'
+/* POSIX streams never translate line ends: nothing to switch. */
+static inline void qv_platform_binary(FILE *stream) { (void)stream; }
+static inline int qv_platform_mkdir(const char *path) { return mkdir(path, 0777); }
+#endif
+
+/* Both separators end a directory name, whatever the platform. */
+static inline int qv_platform_is_sep(char c) { return c == '/' || c == '\\'; }
+
+/* Only '/' separates the parts of a path on POSIX: a backslash is an
+ * ordinary byte of a file name there. */
+static inline int qv_platform_splits(char c)
+{
+#ifdef _WIN32
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
+#endif /* QV_PLATFORM_H */

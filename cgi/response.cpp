@@ -1,0 +1,1 @@
+#include "qv_cgi.h"

@@ -1,0 +1,12 @@
+# korrin_add_test(NAME name SOURCES a.cpp ... LIBS lib ...)
+# declares a GoogleTest program and registers each of its tests with ctest.
+include(GoogleTest)
+
+function(korrin_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main
+                        korrin::warnings)
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
+                       PROPERTIES ENVIRONMENT "KORRIN_BUILD_DIR=${PROJECT_BINARY_DIR}")
+endfunction()

@@ -1,0 +1,1 @@
+#include "korrin.h"
