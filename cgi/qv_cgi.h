@@ -33,17 +33,22 @@ const char *cgi_method(void);
 const char *cgi_path_info(void);
 /* 1 when REQUEST_METHOD starts with the bytes 'P' 'O', else 0. */
 int cgi_is_post(void);
-/* The URL-decoded value of a query parameter, at most 511 bytes, held in a
- * ring of eight buffers (valid until eight further calls). Never NULL: ""
- * for a NULL or empty name or an absent parameter. Without a query string
- * the environment variable of the same name is returned undecoded (or ""
- * when it holds both ';' and ':'). Allocates nothing. */
+/* The URL-decoded value of the first parameter whose raw key equals name,
+ * at most 511 bytes, held in a ring of eight buffers: valid until eight
+ * further calls with a non-empty name. Never NULL: "" for a NULL or empty
+ * name (which leaves the ring alone), an absent parameter or a bare key.
+ * A decoded %00 ends the text. Without a query string the environment
+ * variable of the same name is returned undecoded and uncut (or "" when it
+ * holds both ';' and ':'). Allocates nothing. */
 const char *cgi_query(const char *name);
-/* The request body: from the file named by POST_BODY_FILE, else
- * CONTENT_LENGTH bytes of standard input. A NUL-terminated heap block the
- * caller frees; its length (NUL not counted, inner NULs possible) goes to
- * *out_len when out_len is not NULL. NULL (length 0) when there is no body or
- * memory runs out. */
+/* The request body: the whole file named by POST_BODY_FILE when it opens
+ * (CONTENT_LENGTH is then ignored), else up to CONTENT_LENGTH bytes of
+ * standard input (at most 2147483647; fewer when the input ends early). A
+ * NUL-terminated heap block the caller frees; its length (NUL not counted,
+ * inner NULs possible) goes to *out_len when out_len is not NULL. An empty
+ * body file gives an empty block, not NULL. NULL (length 0) when there is no
+ * body file and CONTENT_LENGTH is unset or not positive, or memory runs
+ * out. Read errors just end the body. Does not look at the method. */
 char *cgi_read_post(size_t *out_len);
 
 /* ---- response output ---------------------------------------------------- */
