@@ -1,0 +1,230 @@
+"""Run Quorvane Korrin behind lighttpd for a test, a load run or a benchmark.
+
+The server is configured exactly as the serve command configures it (the
+renderer scripts/lighttpd-conf over scripts/lighttpd.conf.in), on a free
+loopback port, with a fresh temporary storage directory::
+
+    from korrin_server import KorrinServer
+
+    with KorrinServer() as server:             # started and ready
+        r = server.request("POST", "/indexes/movies/documents",
+                           body=b'[{"id": 1, "title": "Alien"}]')
+        assert r.status == 200, r.text
+        print(server.url, r.json())
+    # stopped; its temporary folder is removed
+
+Where the programs come from, first match wins:
+  1. the ``cgi_dir`` argument;
+  2. the environment variable KORRIN_CGI_DIR (ctest sets it to the build's
+     cgi-bin);
+  3. build/debug/cgi-bin of this checkout.
+
+Other arguments: ``storage_dir`` (default: a new temporary folder, removed on
+stop), ``master_key`` (the KORRIN_MASTER_KEY the programs see; None turns
+access control off even when the caller's environment has the variable),
+``web_dir`` (the static page, default web/ of this checkout),
+``max_request_mb`` and ``cgi_time_limit`` (the renderer's limits),
+``keep=True`` (or KORRIN_E2E_KEEP=1) to keep the temporary folder for a look.
+
+Useful attributes once started: ``url`` (http://127.0.0.1:<port>), ``port``,
+``storage_dir``, ``run_dir`` (rendered configuration and error.log),
+``pid``. ``error_log()`` returns lighttpd's error log, where the programs'
+standard error ends up too; ``sanitizer_reports()`` picks the sanitizer
+findings out of it.
+
+Only the Python standard library is used.
+"""
+
+import http.client
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+RENDERER = os.path.join(ROOT, "scripts", "lighttpd-conf")
+PROGRAMS = ("api_documents", "api_search", "api_indexes", "api_stats",
+            "api_status", "api_not_found")
+
+
+def default_cgi_dir():
+    return os.environ.get("KORRIN_CGI_DIR") or os.path.join(ROOT, "build", "debug", "cgi-bin")
+
+
+class Response:
+    """One HTTP reply: ``status``, ``headers`` (lower-case names), ``body`` bytes."""
+
+    def __init__(self, status, headers, body):
+        self.status = status
+        self.headers = headers
+        self.body = body
+
+    @property
+    def text(self):
+        return self.body.decode("utf-8", "replace")
+
+    def json(self):
+        return json.loads(self.body)
+
+    def __repr__(self):
+        return "Response(%d, %r)" % (self.status, self.body[:200])
+
+
+class KorrinServer:
+    def __init__(self, cgi_dir=None, storage_dir=None, master_key=None, web_dir=None,
+                 max_request_mb=None, cgi_time_limit=None, keep=None):
+        self.cgi_dir = os.path.abspath(cgi_dir or default_cgi_dir())
+        self.master_key = master_key
+        self.web_dir = web_dir
+        self.max_request_mb = max_request_mb
+        self.cgi_time_limit = cgi_time_limit
+        self.keep = keep if keep is not None else os.environ.get("KORRIN_E2E_KEEP") == "1"
+        self._given_storage = storage_dir
+        self._tmp = None
+        self._proc = None
+        self.storage_dir = None
+        self.run_dir = None
+        self.port = None
+        self.url = None
+
+    # -- lifecycle --------------------------------------------------------
+
+    def start(self, timeout=15.0):
+        """Render the configuration, start lighttpd and wait until it accepts."""
+        missing = [p for p in PROGRAMS if not os.access(os.path.join(self.cgi_dir, p), os.X_OK)]
+        if missing:
+            raise RuntimeError("programs missing in %s: %s (build first, or set KORRIN_CGI_DIR)"
+                               % (self.cgi_dir, ", ".join(missing)))
+        self._tmp = tempfile.mkdtemp(prefix="korrin-server-")
+        self.storage_dir = os.path.abspath(self._given_storage or os.path.join(self._tmp, "data"))
+        os.makedirs(self.storage_dir, exist_ok=True)
+        self.run_dir = os.path.join(self._tmp, "run")
+        env = dict(os.environ)
+        env.pop("KORRIN_MASTER_KEY", None)
+        if self.master_key:
+            env["KORRIN_MASTER_KEY"] = self.master_key
+        # A port picked now may be taken by someone else before lighttpd binds
+        # it; then lighttpd exits at once and another port is tried.
+        deadline = time.monotonic() + timeout
+        for _attempt in range(5):
+            port = _free_port()
+            conf = self._render(port, env)
+            log = open(os.path.join(self.run_dir, "lighttpd.out"), "ab")
+            self._proc = subprocess.Popen(["lighttpd", "-D", "-f", conf], env=env,
+                                          stdin=subprocess.DEVNULL, stdout=log,
+                                          stderr=subprocess.STDOUT)
+            log.close()
+            if self._wait_ready(port, deadline):
+                self.port = port
+                self.url = "http://127.0.0.1:%d" % port
+                return self
+            if self._proc.poll() is None:
+                break  # running but never answered: give up below
+        self.stop()
+        raise RuntimeError("lighttpd did not start; see %s/lighttpd.out" % self.run_dir)
+
+    def stop(self):
+        """Stop lighttpd (SIGTERM, then SIGKILL after 10 s) and clean up."""
+        if self._proc is not None and self._proc.poll() is None:
+            self._proc.send_signal(signal.SIGTERM)
+            try:
+                self._proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self._proc.kill()
+                self._proc.wait()
+        self._proc = None
+        if self._tmp and not self.keep:
+            shutil.rmtree(self._tmp, ignore_errors=True)
+            self._tmp = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    @property
+    def pid(self):
+        return self._proc.pid if self._proc else None
+
+    def _render(self, port, env):
+        cmd = [RENDERER, "--port", str(port), "--cgi-dir", self.cgi_dir,
+               "--storage-dir", self.storage_dir, "--run-dir", self.run_dir]
+        if self.web_dir:
+            cmd += ["--web-dir", self.web_dir]
+        if self.max_request_mb:
+            cmd += ["--max-request-mb", str(self.max_request_mb)]
+        if self.cgi_time_limit:
+            cmd += ["--cgi-time-limit", str(self.cgi_time_limit)]
+        return subprocess.run(cmd, env=env, check=True, capture_output=True,
+                              text=True).stdout.strip()
+
+    def _wait_ready(self, port, deadline):
+        while time.monotonic() < deadline:
+            if self._proc.poll() is not None:
+                return False
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                return True
+            except OSError:
+                time.sleep(0.02)
+        return False
+
+    # -- requests ---------------------------------------------------------
+
+    def request(self, method, path, body=None, headers=None, timeout=120):
+        """Send one request on a new connection and return a Response.
+
+        ``body`` may be bytes, str or any JSON value (dict/list are encoded).
+        With a master key configured, the Authorization header is added
+        unless ``headers`` names one (pass ``{"Authorization": None}`` to
+        send none).
+        """
+        if body is not None and not isinstance(body, (bytes, bytearray, str)):
+            body = json.dumps(body)
+        if isinstance(body, str):
+            body = body.encode("utf-8")
+        hdrs = {}
+        if self.master_key:
+            hdrs["Authorization"] = "Bearer " + self.master_key
+        if body is not None:
+            hdrs["Content-Type"] = "application/json"
+        for k, v in (headers or {}).items():
+            for existing in [h for h in hdrs if h.lower() == k.lower()]:
+                del hdrs[existing]
+            if v is not None:
+                hdrs[k] = v
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
+        try:
+            conn.request(method, path, body=body, headers=hdrs)
+            r = conn.getresponse()
+            return Response(r.status, {k.lower(): v for k, v in r.getheaders()}, r.read())
+        finally:
+            conn.close()
+
+    # -- diagnostics ------------------------------------------------------
+
+    def error_log(self):
+        try:
+            with open(os.path.join(self.run_dir, "error.log"), encoding="utf-8",
+                      errors="replace") as f:
+                return f.read()
+        except (OSError, TypeError):
+            return ""
+
+    def sanitizer_reports(self):
+        """Lines of the error log in which a sanitizer reported a finding."""
+        marks = ("AddressSanitizer", "LeakSanitizer", "UndefinedBehaviorSanitizer",
+                 "runtime error:")
+        return [line for line in self.error_log().splitlines()
+                if any(m in line for m in marks)]
+
+
+def _free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
