@@ -1,0 +1,219 @@
+/*
+ * Batch bodies: parsing, validation of each document, and what the index
+ * keeps of a document besides its text (searchable text, attribute names).
+ *
+ * A body may be 100 MB of hundreds of thousands of documents. Numbers are
+ * read as raw text so they are stored exactly as sent. An array or a single
+ * object is parsed in one go; NDJSON is cut at newlines and each line parsed
+ * on its own, so no parse ever sizes its buffers by the rest of the body.
+ * Peak memory is the caller's body, yyjson's copy of it and its values.
+ */
+#include "kr_internal.h"
+
+#include <yyjson.h>
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace korrin {
+
+namespace {
+
+constexpr yyjson_read_flag kReadFlags = YYJSON_READ_NUMBER_AS_RAW;
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::string json_error(const yyjson_read_err &err, std::string_view where)
+{
+    std::string m = std::string(where) + " is not valid JSON: " + (err.msg ? err.msg : "parse error") +
+                    " at byte " + std::to_string(err.pos + 1) + ".";
+    return m;
+}
+
+bool ends_with_id(std::string_view key)
+{
+    if (key.size() < 2) return false;
+    char a = key[key.size() - 2], b = key[key.size() - 1];
+    return (a == 'i' || a == 'I') && (b == 'd' || b == 'D');
+}
+
+bool is_integer_text(std::string_view s)
+{
+    std::size_t i = (!s.empty() && s[0] == '-') ? 1 : 0;
+    if (i >= s.size()) return false;
+    for (; i < s.size(); ++i)
+        if (s[i] < '0' || s[i] > '9') return false;
+    return true;
+}
+
+}  // namespace
+
+Batch::Batch() = default;
+
+Batch::~Batch()
+{
+    for (yyjson_doc *d : parsed_) yyjson_doc_free(d);
+}
+
+Status Batch::parse(std::string_view body)
+{
+    std::size_t start = 0;
+    while (start < body.size() && is_space(body[start])) ++start;
+    if (start == body.size())
+        return Status::error("The body is empty: send a JSON array of objects, a JSON object, "
+                             "or NDJSON (one object per line).");
+
+    yyjson_read_err err{};
+    yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(body.data()), body.size(), kReadFlags,
+                                       nullptr, &err);
+    if (doc == nullptr) {
+        // An object followed by more content is NDJSON.
+        if (body[start] == '{' && err.code == YYJSON_READ_ERROR_UNEXPECTED_CONTENT)
+            return parse_lines(body);
+        return Status::error(json_error(err, "The body"));
+    }
+    parsed_.push_back(doc);
+    yyjson_val *root = yyjson_doc_get_root(doc);
+    if (yyjson_is_obj(root)) {
+        docs_.push_back(root);
+        return Status::ok();
+    }
+    if (!yyjson_is_arr(root))
+        return Status::error("The body must be a JSON array of objects, a JSON object, or NDJSON "
+                             "(one object per line).");
+    docs_.reserve(yyjson_arr_size(root));
+    yyjson_arr_iter it = yyjson_arr_iter_with(root);
+    while (yyjson_val *v = yyjson_arr_iter_next(&it)) docs_.push_back(v);
+    return Status::ok();
+}
+
+Status Batch::parse_lines(std::string_view body)
+{
+    std::size_t line_no = 0;
+    std::size_t pos = 0;
+    while (pos < body.size()) {
+        std::size_t end = body.find('\n', pos);
+        if (end == std::string_view::npos) end = body.size();
+        ++line_no;
+        std::string_view line = body.substr(pos, end - pos);
+        pos = end + 1;
+        bool blank = true;
+        for (char c : line)
+            if (!is_space(c)) {
+                blank = false;
+                break;
+            }
+        if (blank) continue;
+        yyjson_read_err err{};
+        yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(line.data()), line.size(), kReadFlags,
+                                           nullptr, &err);
+        if (doc == nullptr)
+            return Status::error(json_error(err, "Line " + std::to_string(line_no) + " of the body"));
+        parsed_.push_back(doc);
+        docs_.push_back(yyjson_doc_get_root(doc));
+    }
+    return Status::ok();
+}
+
+Status infer_primary_key(std::string_view uid, yyjson_val *first, std::string &primary_key)
+{
+    const std::string what = "The primary key of the new index `" + std::string(uid) + "` cannot be inferred: ";
+    if (yyjson_obj_get(first, "id") != nullptr) {
+        primary_key = "id";
+        return Status::ok();
+    }
+    std::vector<std::string_view> candidates;
+    for (std::string_view key : top_level_attributes(first))
+        if (ends_with_id(key)) candidates.push_back(key);
+    if (candidates.size() == 1) {
+        primary_key = std::string(candidates[0]);
+        return Status::ok();
+    }
+    if (candidates.empty())
+        return Status::error(what + "the first document has no attribute \"id\" and none whose name "
+                                    "ends in \"id\". Create the index with its primary key first.");
+    std::string names;
+    for (std::size_t i = 0; i < candidates.size() && i < 5; ++i) {
+        if (i) names += ", ";
+        names += "`" + shown(candidates[i]) + "`";
+    }
+    if (candidates.size() > 5) names += ", ...";
+    return Status::error(what + "the first document has several attributes whose name ends in "
+                                "\"id\" (" + names + "). Create the index with its primary key first.");
+}
+
+Status document_id(yyjson_val *doc, std::string_view primary_key, std::size_t position, std::string &id)
+{
+    const std::string which = "Document " + std::to_string(position) + " of the batch";
+    if (!yyjson_is_obj(doc)) return Status::error(which + " is not a JSON object.");
+    yyjson_val *v = yyjson_obj_getn(doc, primary_key.data(), primary_key.size());
+    const std::string rule = " The primary key holds a string of 1 to 511 bytes of ASCII letters, "
+                             "digits, '-' and '_', or an integer.";
+    if (v == nullptr)
+        return Status::error(which + " has no primary key attribute `" + shown(primary_key) + "`.");
+    if (yyjson_is_str(v)) {
+        std::string_view s(yyjson_get_str(v), yyjson_get_len(v));
+        if (!is_plain_name(s, kMaxIdBytes))
+            return Status::error(which + " has an invalid primary key value \"" + shown(s) + "\"." + rule);
+        id.assign(s);
+        return Status::ok();
+    }
+    if (yyjson_is_raw(v)) {
+        std::string_view s(yyjson_get_raw(v), yyjson_get_len(v));
+        if (!is_integer_text(s) || s.size() > kMaxIdBytes)
+            return Status::error(which + " has an invalid primary key value " + shown(s) + "." + rule);
+        id.assign(s);
+        return Status::ok();
+    }
+    return Status::error(which + " has a primary key `" + shown(primary_key) +
+                         "` that is neither a string nor an integer." + rule);
+}
+
+void searchable_text(yyjson_val *doc, std::string &out)
+{
+    out.clear();
+    // Explicit stack: bodies may nest deeper than the C stack allows.
+    std::vector<yyjson_val *> stack;
+    stack.push_back(doc);
+    while (!stack.empty()) {
+        yyjson_val *v = stack.back();
+        stack.pop_back();
+        if (yyjson_is_str(v)) {
+            if (!out.empty()) out += '\n';
+            out.append(yyjson_get_str(v), yyjson_get_len(v));
+        } else if (yyjson_is_obj(v)) {
+            // Children go on the stack in reverse so they come off in order.
+            std::size_t mark = stack.size();
+            yyjson_obj_iter it = yyjson_obj_iter_with(v);
+            while (yyjson_val *k = yyjson_obj_iter_next(&it)) stack.push_back(yyjson_obj_iter_get_val(k));
+            std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
+        } else if (yyjson_is_arr(v)) {
+            std::size_t mark = stack.size();
+            yyjson_arr_iter it = yyjson_arr_iter_with(v);
+            while (yyjson_val *e = yyjson_arr_iter_next(&it)) stack.push_back(e);
+            std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
+        }
+    }
+}
+
+std::vector<std::string_view> top_level_attributes(yyjson_val *doc)
+{
+    std::vector<std::string_view> keys;
+    if (!yyjson_is_obj(doc)) return keys;
+    std::size_t n = yyjson_obj_size(doc);
+    keys.reserve(n);
+    std::unordered_set<std::string_view> seen;
+    yyjson_obj_iter it = yyjson_obj_iter_with(doc);
+    while (yyjson_val *k = yyjson_obj_iter_next(&it)) {
+        std::string_view key(yyjson_get_str(k), yyjson_get_len(k));
+        if (n <= 16) {
+            bool dup = false;
+            for (std::string_view seen_key : keys) dup = dup || seen_key == key;
+            if (!dup) keys.push_back(key);
+        } else if (seen.insert(key).second)
+            keys.push_back(key);
+    }
+    return keys;
+}
+
+}  // namespace korrin

@@ -1,0 +1,221 @@
+/*
+ * Internal declarations of the korrin engine, shared by its sources and by
+ * the engine's unit tests. Nothing here crosses the C interface (korrin.h):
+ * failures travel as Status values and are turned into the last-error text
+ * at the boundary, in korrin.cpp.
+ *
+ * The pieces:
+ *   text.cpp      validation of uids and ids, JSON string escaping, UTF-8
+ *   documents.cpp parsing and validating a batch body, extracting the
+ *                 searchable text and the top-level attributes of a document
+ *   store.cpp     the SQLite database: opening, schema, catalog, writes
+ *   search.cpp    the query path (kept apart so ranking can replace it)
+ */
+#ifndef KORRIN_INTERNAL_H
+#define KORRIN_INTERNAL_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+struct yyjson_doc;
+struct yyjson_val;
+
+namespace korrin {
+
+// ---------------------------------------------------------------------------
+// Status: success, or a whole-sentence message for the API's caller.
+// ---------------------------------------------------------------------------
+class [[nodiscard]] Status {
+public:
+    static Status ok() { return Status(); }
+    static Status error(std::string message) { return Status(std::move(message)); }
+    bool is_ok() const { return !failed_; }
+    const std::string &message() const { return message_; }
+
+private:
+    Status() = default;
+    explicit Status(std::string m) : failed_(true), message_(std::move(m)) {}
+    bool failed_ = false;
+    std::string message_;
+};
+
+// ---------------------------------------------------------------------------
+// text.cpp
+// ---------------------------------------------------------------------------
+inline constexpr std::size_t kMaxUidBytes = 127;
+inline constexpr std::size_t kMaxIdBytes = 511;
+
+// True for 1..max bytes of ASCII letters, digits, '-' and '_'.
+bool is_plain_name(std::string_view s, std::size_t max_bytes);
+
+// Checks an index uid given by a caller (NULL allowed); the message names
+// the value and the rule.
+Status check_uid(const char *uid);
+
+// A caller's text made safe to quote inside a message: at most ~80 bytes,
+// invalid UTF-8 and control characters replaced by U+FFFD.
+std::string shown(std::string_view s);
+
+// True when s is well-formed UTF-8 (no overlongs, no surrogates).
+bool is_valid_utf8(std::string_view s);
+
+// Appends s as a JSON string literal (quotes included). Invalid UTF-8 is
+// replaced by U+FFFD so the output is always valid JSON.
+void append_json_string(std::string &out, std::string_view s);
+
+// The current time as RFC 3339 UTC, e.g. "2026-09-06T12:00:00Z".
+std::string now_rfc3339();
+
+// ---------------------------------------------------------------------------
+// documents.cpp
+// ---------------------------------------------------------------------------
+
+// A parsed batch body. Owns every parsed yyjson document (each holds its own
+// copy of its text); the roots stay valid as long as the Batch lives.
+class Batch {
+public:
+    Batch();
+    ~Batch();
+    Batch(const Batch &) = delete;
+    Batch &operator=(const Batch &) = delete;
+
+    // Parses body (array of objects, one object, or NDJSON). Documents are
+    // not validated here, only the JSON.
+    Status parse(std::string_view body);
+
+    std::size_t size() const { return docs_.size(); }
+    yyjson_val *document(std::size_t i) const { return docs_[i]; }
+
+private:
+    Status parse_lines(std::string_view body);
+    std::vector<yyjson_doc *> parsed_;
+    std::vector<yyjson_val *> docs_;
+};
+
+// Infers the primary key of new index `uid` from its first document.
+Status infer_primary_key(std::string_view uid, yyjson_val *first, std::string &primary_key);
+
+// Checks document number `position` (counting from 1) and gives its id text.
+Status document_id(yyjson_val *doc, std::string_view primary_key, std::size_t position,
+                   std::string &id);
+
+// The text fed to the full-text index: every string value of the document,
+// nested ones included, in document order, separated by newlines. Deleting
+// from the contentless full-text table needs exactly the text that was
+// inserted, so this is the one place that decides it.
+void searchable_text(yyjson_val *doc, std::string &out);
+
+// The distinct top-level attribute names of a document, in document order.
+std::vector<std::string_view> top_level_attributes(yyjson_val *doc);
+
+// ---------------------------------------------------------------------------
+// store.cpp: SQLite handles
+// ---------------------------------------------------------------------------
+struct DbCloser {
+    void operator()(sqlite3 *db) const;
+};
+using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
+
+// A prepared statement with small typed helpers. step() returns true for a
+// row, false when done; a failure leaves status() set.
+class Statement {
+public:
+    Statement() = default;
+    Statement(sqlite3 *db, std::string_view sql);
+    ~Statement();
+    Statement(Statement &&other) noexcept;
+    Statement &operator=(Statement &&other) noexcept;
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    bool prepared() const { return stmt_ != nullptr; }
+    Statement &bind(int i, std::string_view text);
+    Statement &bind(int i, std::int64_t value);
+    Statement &bind_null(int i);
+    bool step();
+    Status run();  // steps to the end
+    void reset();
+    std::int64_t column_int(int i) const;
+    std::string_view column_text(int i) const;
+    const Status &status() const { return status_; }
+
+private:
+    sqlite3 *db_ = nullptr;
+    sqlite3_stmt *stmt_ = nullptr;
+    Status status_ = Status::ok();
+};
+
+// One index as the catalog records it.
+struct IndexInfo {
+    std::int64_t id = 0;  // internal number; names the index's tables
+    std::string uid;
+    std::string primary_key;
+    std::string created_at;
+    std::string updated_at;
+    std::int64_t document_count = 0;
+
+    std::string documents_table() const { return "\"d_" + std::to_string(id) + "\""; }
+    std::string fulltext_table() const { return "\"f_" + std::to_string(id) + "\""; }
+    std::string fulltext_name() const { return "f_" + std::to_string(id); }
+    std::string fields_table() const { return "\"a_" + std::to_string(id) + "\""; }
+};
+
+// The open store of this process.
+class Store {
+public:
+    Status open(const std::string &storage_dir);
+    sqlite3 *db() const { return db_.get(); }
+
+    // Looks an index up; `found` false when unknown.
+    Status find_index(std::string_view uid, IndexInfo &info, bool &found);
+    Status not_found(std::string_view uid) const;
+
+    Status begin_read();
+    Status begin_write();
+    Status commit();
+    void rollback();
+
+    Status exec(const char *sql);
+
+private:
+    Status create_schema();
+    DbHandle db_;
+    std::string path_;
+};
+
+// Message for a failed SQLite call, as a sentence.
+Status db_error(sqlite3 *db, std::string_view doing);
+
+inline constexpr int kFormatVersion = 1;
+// The full-text tokenizer of every index; the query path splits words with
+// the same one, so both sides agree on what a word is.
+inline constexpr const char *kTokenizerName = "unicode61";
+inline constexpr const char *kTokenizer = "unicode61 remove_diacritics 2";
+inline constexpr int kBusyTimeoutMs = 10000;
+
+// ---------------------------------------------------------------------------
+// Operations (store.cpp, search.cpp). Each runs its own transaction.
+// ---------------------------------------------------------------------------
+Status op_index_create(Store &s, const char *uid, const char *primary_key);
+Status op_index_delete(Store &s, const char *uid);
+Status op_indexes_list(Store &s, std::string &out);
+Status op_index_stats(Store &s, const char *uid, std::string &out);
+Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_t &count);
+Status op_document_get(Store &s, const char *uid, const char *id, std::string &out, bool &found);
+Status op_document_delete(Store &s, const char *uid, const char *id);
+Status op_search(Store &s, const char *uid, const char *query, std::int32_t limit,
+                 std::int32_t offset, std::string &out);
+
+// search.cpp helper exposed for tests: the FTS5 query for a user's text
+// ("" when it has no words). Needs an open store for the tokenizer.
+Status fulltext_query(Store &s, std::string_view text, std::string &match);
+
+}  // namespace korrin
+
+#endif

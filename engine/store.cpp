@@ -1,0 +1,658 @@
+/*
+ * The store: one SQLite database, <storage_dir>/korrin.db, in WAL mode with
+ * full synchronous commits, shared by every process of the service.
+ *
+ * Workload: each process opens the store, runs one operation and exits,
+ * while others do the same. Opening therefore does only what it must: open
+ * the file, read the format version from the header page and load the
+ * schema (a few rows per index). No work grows with the number of documents.
+ *
+ * Layout, all table names derived from the catalog's integer id of an index
+ * (never from its uid, so table names stay plain and two uids differing only
+ * in case never meet in SQLite's case-insensitive name space):
+ *   kr_index  the catalog: uid, primary key, times, document count
+ *   d_N       documents: seq (listing order, kept on replace), id, body
+ *   f_N       contentless FTS5 table, rowid = seq, one column of the
+ *             document's string values (see searchable_text)
+ *   a_N       field distribution: attribute name -> documents having it
+ *
+ * Every change runs in one BEGIN IMMEDIATE transaction; writers queue on the
+ * busy timeout, readers see a snapshot and never wait.
+ */
+#include "kr_internal.h"
+
+#include <sqlite3.h>
+#include <yyjson.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace korrin {
+
+// ---------------------------------------------------------------------------
+// Handles
+// ---------------------------------------------------------------------------
+void DbCloser::operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
+
+Status db_error(sqlite3 *db, std::string_view doing)
+{
+    int code = db ? sqlite3_extended_errcode(db) : SQLITE_ERROR;
+    std::string msg = db ? sqlite3_errmsg(db) : "unknown error";
+    if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
+        return Status::error("The store is busy: " + std::string(doing) +
+                             " waited too long for other writers. Try again.");
+    if ((code & 0xff) == SQLITE_FULL)
+        return Status::error("The disk is full: " + std::string(doing) + " failed.");
+    if ((code & 0xff) == SQLITE_CORRUPT || (code & 0xff) == SQLITE_NOTADB)
+        return Status::error("The store is corrupt: " + std::string(doing) + " failed (" + msg + ").");
+    return Status::error("The store failed while " + std::string(doing) + " (" + msg + ").");
+}
+
+Statement::Statement(sqlite3 *db, std::string_view sql) : db_(db)
+{
+    if (sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), 0, &stmt_, nullptr) != SQLITE_OK) {
+        status_ = db_error(db, "preparing a query");
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+    }
+}
+
+Statement::~Statement() { sqlite3_finalize(stmt_); }
+
+Statement::Statement(Statement &&o) noexcept
+    : db_(o.db_), stmt_(std::exchange(o.stmt_, nullptr)), status_(std::move(o.status_))
+{
+}
+
+Statement &Statement::operator=(Statement &&o) noexcept
+{
+    if (this != &o) {
+        sqlite3_finalize(stmt_);
+        db_ = o.db_;
+        stmt_ = std::exchange(o.stmt_, nullptr);
+        status_ = std::move(o.status_);
+    }
+    return *this;
+}
+
+// Texts are bound without a copy: the caller keeps them alive until the
+// statement has been stepped.
+Statement &Statement::bind(int i, std::string_view text)
+{
+    if (stmt_) sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    return *this;
+}
+
+Statement &Statement::bind(int i, std::int64_t value)
+{
+    if (stmt_) sqlite3_bind_int64(stmt_, i, value);
+    return *this;
+}
+
+Statement &Statement::bind_null(int i)
+{
+    if (stmt_) sqlite3_bind_null(stmt_, i);
+    return *this;
+}
+
+bool Statement::step()
+{
+    if (!stmt_) return false;
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc != SQLITE_DONE) status_ = db_error(db_, "running a query");
+    return false;
+}
+
+Status Statement::run()
+{
+    while (step()) {
+    }
+    Status s = status_;
+    reset();
+    return s;
+}
+
+void Statement::reset()
+{
+    if (stmt_) {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+}
+
+std::int64_t Statement::column_int(int i) const { return sqlite3_column_int64(stmt_, i); }
+
+std::string_view Statement::column_text(int i) const
+{
+    const unsigned char *p = sqlite3_column_text(stmt_, i);
+    if (!p) return {};
+    return {reinterpret_cast<const char *>(p), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, i))};
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+// ---------------------------------------------------------------------------
+namespace {
+
+// mkdir -p: every missing parent is created. Only '/' separates.
+Status make_directories(const std::string &dir)
+{
+    std::string path;
+    std::size_t pos = 0;
+    while (pos <= dir.size()) {
+        std::size_t next = dir.find('/', pos);
+        if (next == std::string::npos) next = dir.size();
+        path = dir.substr(0, next);
+        pos = next + 1;
+        if (path.empty()) continue;
+        if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+            return Status::error("The storage directory `" + shown(dir) + "` cannot be created: " +
+                                 std::strerror(errno) + ".");
+    }
+    struct stat st{};
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return Status::error("The storage directory `" + shown(dir) + "` is not a directory.");
+    if (::access(dir.c_str(), W_OK | X_OK) != 0)
+        return Status::error("The storage directory `" + shown(dir) + "` is not writable: " +
+                             std::strerror(errno) + ".");
+    return Status::ok();
+}
+
+const char *const kSchema =
+    "CREATE TABLE kr_index("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " uid TEXT NOT NULL UNIQUE,"
+    " primary_key TEXT NOT NULL,"
+    " created_at TEXT NOT NULL,"
+    " updated_at TEXT NOT NULL,"
+    " document_count INTEGER NOT NULL DEFAULT 0);";
+
+}  // namespace
+
+Status Store::exec(const char *sql)
+{
+    if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        return db_error(db_.get(), "updating the store");
+    return Status::ok();
+}
+
+Status Store::open(const std::string &storage_dir)
+{
+    if (storage_dir.empty()) return Status::error("A storage directory is required.");
+    if (Status s = make_directories(storage_dir); !s.is_ok()) return s;
+    path_ = storage_dir;
+    if (path_.back() != '/') path_ += '/';
+    path_ += "korrin.db";
+
+    sqlite3 *raw = nullptr;
+    int rc = sqlite3_open_v2(path_.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    db_.reset(raw);
+    if (rc != SQLITE_OK) {
+        Status s = Status::error("The store `" + shown(path_) + "` cannot be opened (" +
+                                 (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ").");
+        db_.reset();
+        return s;
+    }
+    sqlite3_extended_result_codes(raw, 1);
+    sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+
+    auto unreadable = [&](std::string_view why) {
+        Status s = Status::error("The store `" + shown(path_) + "` is unreadable or corrupt (" +
+                                 std::string(why) + ").");
+        db_.reset();
+        return s;
+    };
+    // synchronous is per connection; FULL makes every commit durable in WAL.
+    if (sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return unreadable(sqlite3_errmsg(raw));
+
+    auto read_version = [&](int &version) -> bool {
+        Statement st(raw, "PRAGMA user_version");
+        if (!st.step()) return false;
+        version = static_cast<int>(st.column_int(0));
+        return true;
+    };
+    int version = 0;
+    if (!read_version(version)) return unreadable(sqlite3_errmsg(raw));
+    if (version > kFormatVersion) {
+        Status s = Status::error("The store `" + shown(path_) + "` has format version " +
+                                 std::to_string(version) + ", newer than this engine understands (" +
+                                 std::to_string(kFormatVersion) + "); it was left untouched.");
+        db_.reset();
+        return s;
+    }
+    if (version == 0) {
+        if (Status s = create_schema(); !s.is_ok()) {
+            db_.reset();
+            return s;
+        }
+    } else {
+        // Loads the schema now, so a damaged one fails here and not later.
+        Statement probe(raw, "SELECT 1 FROM kr_index LIMIT 0");
+        if (!probe.prepared()) return unreadable(sqlite3_errmsg(raw));
+    }
+    return Status::ok();
+}
+
+// Many processes may start at once on an empty directory: the version is
+// checked again once the write lock is held, and only one creates the schema.
+Status Store::create_schema()
+{
+    sqlite3 *raw = db_.get();
+    {
+        // WAL is persistent; it is set once, outside any transaction.
+        Statement wal(raw, "PRAGMA journal_mode=WAL");
+        if (!wal.step())
+            return Status::error("The store `" + shown(path_) + "` cannot be prepared (" +
+                                 sqlite3_errmsg(raw) + ").");
+    }
+    if (Status s = begin_write(); !s.is_ok()) return s;
+    Statement version(raw, "PRAGMA user_version");
+    int v = version.step() ? static_cast<int>(version.column_int(0)) : -1;
+    version = Statement();
+    if (v != 0) {
+        rollback();
+        if (v < 0) return db_error(raw, "reading the format version");
+        if (v > kFormatVersion)
+            return Status::error("The store `" + shown(path_) + "` has an unknown newer format version.");
+        return Status::ok();
+    }
+    Statement tables(raw, "SELECT count(*) FROM sqlite_master");
+    std::int64_t n = tables.step() ? tables.column_int(0) : -1;
+    tables = Statement();
+    if (n != 0) {
+        rollback();
+        return Status::error("The file `" + shown(path_) + "` is a database of another program; it was "
+                             "left untouched.");
+    }
+    if (Status s = exec(kSchema); !s.is_ok()) {
+        rollback();
+        return s;
+    }
+    std::string set_version = "PRAGMA user_version=" + std::to_string(kFormatVersion);
+    if (Status s = exec(set_version.c_str()); !s.is_ok()) {
+        rollback();
+        return s;
+    }
+    return commit();
+}
+
+Status Store::begin_read()
+{
+    if (sqlite3_exec(db_.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return db_error(db_.get(), "starting to read");
+    return Status::ok();
+}
+
+Status Store::begin_write()
+{
+    if (sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return db_error(db_.get(), "starting a change");
+    return Status::ok();
+}
+
+Status Store::commit()
+{
+    if (sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        Status s = db_error(db_.get(), "committing a change");
+        rollback();
+        return s;
+    }
+    return Status::ok();
+}
+
+void Store::rollback()
+{
+    if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+Status Store::find_index(std::string_view uid, IndexInfo &info, bool &found)
+{
+    Statement st(db_.get(),
+                 "SELECT id, uid, primary_key, created_at, updated_at, document_count FROM kr_index WHERE uid=?1");
+    st.bind(1, uid);
+    found = st.step();
+    if (!st.status().is_ok()) return st.status();
+    if (found) {
+        info.id = st.column_int(0);
+        info.uid = st.column_text(1);
+        info.primary_key = st.column_text(2);
+        info.created_at = st.column_text(3);
+        info.updated_at = st.column_text(4);
+        info.document_count = st.column_int(5);
+    }
+    return Status::ok();
+}
+
+Status Store::not_found(std::string_view uid) const
+{
+    return Status::error("Index `" + std::string(uid) + "` not found.");
+}
+
+// ---------------------------------------------------------------------------
+// Operations
+// ---------------------------------------------------------------------------
+namespace {
+
+// Rolls back unless committed, so every early return leaves no change.
+class WriteTx {
+public:
+    explicit WriteTx(Store &s) : s_(s) {}
+    ~WriteTx()
+    {
+        if (!done_) s_.rollback();
+    }
+    Status commit()
+    {
+        done_ = true;
+        return s_.commit();
+    }
+
+private:
+    Store &s_;
+    bool done_ = false;
+};
+
+Status create_index(Store &s, std::string_view uid, std::string_view primary_key, IndexInfo &info)
+{
+    std::string now = now_rfc3339();
+    Statement ins(s.db(), "INSERT INTO kr_index(uid, primary_key, created_at, updated_at) VALUES(?1,?2,?3,?3)");
+    ins.bind(1, uid).bind(2, primary_key).bind(3, std::string_view(now));
+    if (Status st = ins.run(); !st.is_ok()) return st;
+    info.id = sqlite3_last_insert_rowid(s.db());
+    info.uid = uid;
+    info.primary_key = primary_key;
+    info.created_at = now;
+    info.updated_at = now;
+    info.document_count = 0;
+    std::string sql = "CREATE TABLE " + info.documents_table() +
+                      "(seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, body TEXT NOT NULL);"
+                      "CREATE VIRTUAL TABLE " + info.fulltext_table() +
+                      " USING fts5(text, content='', columnsize=0, tokenize='" + std::string(kTokenizer) +
+                      "');"
+                      "CREATE TABLE " + info.fields_table() +
+                      "(name TEXT PRIMARY KEY, count INTEGER NOT NULL) WITHOUT ROWID;";
+    return s.exec(sql.c_str());
+}
+
+// Parses a stored body again (numbers as raw text, like on the way in).
+struct StoredDoc {
+    explicit StoredDoc(std::string_view body)
+    {
+        doc = yyjson_read_opts(const_cast<char *>(body.data()), body.size(), YYJSON_READ_NUMBER_AS_RAW,
+                               nullptr, nullptr);
+    }
+    ~StoredDoc() { yyjson_doc_free(doc); }
+    StoredDoc(const StoredDoc &) = delete;
+    StoredDoc &operator=(const StoredDoc &) = delete;
+    yyjson_val *root() const { return yyjson_doc_get_root(doc); }
+    yyjson_doc *doc = nullptr;
+};
+
+// Removes one stored document's words and attributes from the index tables.
+// The full-text row goes with the exact text it was inserted with.
+Status forget_document(Statement &fts_delete, std::int64_t seq, std::string_view body, std::string &text,
+                       std::unordered_map<std::string, std::int64_t> &fields)
+{
+    StoredDoc old(body);
+    if (!old.doc)
+        return Status::error("The store is corrupt: a stored document is not valid JSON.");
+    searchable_text(old.root(), text);
+    fts_delete.bind(1, seq).bind(2, std::string_view(text));
+    if (Status st = fts_delete.run(); !st.is_ok()) return st;
+    for (std::string_view key : top_level_attributes(old.root())) fields[std::string(key)] -= 1;
+    return Status::ok();
+}
+
+Status apply_fields(Store &s, const IndexInfo &info,
+                    const std::unordered_map<std::string, std::int64_t> &fields)
+{
+    Statement up(s.db(), "INSERT INTO " + info.fields_table() +
+                             "(name, count) VALUES(?1, ?2) "
+                             "ON CONFLICT(name) DO UPDATE SET count = count + excluded.count");
+    for (const auto &[name, delta] : fields) {
+        if (delta == 0) continue;
+        up.bind(1, std::string_view(name)).bind(2, delta);
+        if (Status st = up.run(); !st.is_ok()) return st;
+    }
+    Statement drop(s.db(), "DELETE FROM " + info.fields_table() + " WHERE count <= 0");
+    return drop.run();
+}
+
+Status touch_index(Store &s, const IndexInfo &info, std::int64_t count_delta)
+{
+    std::string now = now_rfc3339();
+    Statement up(s.db(), "UPDATE kr_index SET document_count = document_count + ?2, updated_at = ?3 WHERE id = ?1");
+    up.bind(1, info.id).bind(2, count_delta).bind(3, std::string_view(now));
+    return up.run();
+}
+
+}  // namespace
+
+Status op_index_create(Store &s, const char *uid, const char *primary_key)
+{
+    if (Status st = check_uid(uid); !st.is_ok()) return st;
+    if (primary_key == nullptr || *primary_key == '\0')
+        return Status::error("The primary key of index `" + std::string(uid) + "` must not be empty.");
+    if (!is_valid_utf8(primary_key))
+        return Status::error("The primary key of index `" + std::string(uid) + "` is not valid UTF-8.");
+    if (Status st = s.begin_write(); !st.is_ok()) return st;
+    WriteTx tx(s);
+    IndexInfo info;
+    bool found = false;
+    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
+    if (found) return Status::error("Index `" + std::string(uid) + "` already exists.");
+    if (Status st = create_index(s, uid, primary_key, info); !st.is_ok()) return st;
+    return tx.commit();
+}
+
+Status op_index_delete(Store &s, const char *uid)
+{
+    if (Status st = check_uid(uid); !st.is_ok()) return st;
+    if (Status st = s.begin_write(); !st.is_ok()) return st;
+    WriteTx tx(s);
+    IndexInfo info;
+    bool found = false;
+    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
+    if (!found) return s.not_found(uid);
+    std::string sql = "DROP TABLE " + info.documents_table() + "; DROP TABLE " + info.fulltext_table() +
+                      "; DROP TABLE " + info.fields_table() + "; DELETE FROM kr_index WHERE id = " +
+                      std::to_string(info.id) + ";";
+    if (Status st = s.exec(sql.c_str()); !st.is_ok()) return st;
+    return tx.commit();
+}
+
+Status op_indexes_list(Store &s, std::string &out)
+{
+    Statement st(s.db(), "SELECT uid, primary_key, created_at, updated_at FROM kr_index ORDER BY uid");
+    out = "[";
+    bool first = true;
+    while (st.step()) {
+        if (!first) out += ',';
+        first = false;
+        out += "{\"name\":";
+        append_json_string(out, st.column_text(0));
+        out += ",\"primary_key\":";
+        append_json_string(out, st.column_text(1));
+        out += ",\"created_at\":";
+        append_json_string(out, st.column_text(2));
+        out += ",\"updated_at\":";
+        append_json_string(out, st.column_text(3));
+        out += '}';
+    }
+    out += ']';
+    return st.status();
+}
+
+Status op_index_stats(Store &s, const char *uid, std::string &out)
+{
+    if (Status st = check_uid(uid); !st.is_ok()) return st;
+    if (Status st = s.begin_read(); !st.is_ok()) return st;
+    WriteTx tx(s);  // read-only: always rolled back
+    IndexInfo info;
+    bool found = false;
+    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
+    if (!found) return s.not_found(uid);
+    out = "{\"document_count\":" + std::to_string(info.document_count) +
+          ",\"is_indexing\":false,\"field_distribution\":{";
+    Statement st(s.db(), "SELECT name, count FROM " + info.fields_table() + " ORDER BY name");
+    bool first = true;
+    while (st.step()) {
+        if (!first) out += ',';
+        first = false;
+        append_json_string(out, st.column_text(0));
+        out += ':';
+        out += std::to_string(st.column_int(1));
+    }
+    out += "}}";
+    return st.status();
+}
+
+Status op_document_get(Store &s, const char *uid, const char *id, std::string &out, bool &found)
+{
+    found = false;
+    if (Status st = check_uid(uid); !st.is_ok()) return st;
+    if (Status st = s.begin_read(); !st.is_ok()) return st;
+    WriteTx tx(s);
+    IndexInfo info;
+    bool index_found = false;
+    if (Status st = s.find_index(uid, info, index_found); !st.is_ok()) return st;
+    if (!index_found) return s.not_found(uid);
+    std::string_view key = id ? std::string_view(id) : std::string_view();
+    if (is_plain_name(key, kMaxIdBytes)) {
+        Statement st(s.db(), "SELECT body FROM " + info.documents_table() + " WHERE id = ?1");
+        st.bind(1, key);
+        if (st.step()) {
+            out.assign(st.column_text(0));
+            found = true;
+            return Status::ok();
+        }
+        if (!st.status().is_ok()) return st.status();
+    }
+    return Status::error("Document `" + shown(key) + "` not found in index `" + std::string(uid) + "`.");
+}
+
+Status op_document_delete(Store &s, const char *uid, const char *id)
+{
+    if (Status st = check_uid(uid); !st.is_ok()) return st;
+    std::string_view key = id ? std::string_view(id) : std::string_view();
+    if (Status st = s.begin_write(); !st.is_ok()) return st;
+    WriteTx tx(s);
+    IndexInfo info;
+    bool found = false;
+    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
+    if (!found) return s.not_found(uid);
+    auto missing = [&] {
+        return Status::error("Document `" + shown(key) + "` not found in index `" + std::string(uid) + "`.");
+    };
+    if (!is_plain_name(key, kMaxIdBytes)) return missing();
+    Statement sel(s.db(), "SELECT seq, body FROM " + info.documents_table() + " WHERE id = ?1");
+    sel.bind(1, key);
+    if (!sel.step()) return sel.status().is_ok() ? missing() : sel.status();
+    std::int64_t seq = sel.column_int(0);
+    std::string body(sel.column_text(1));
+    sel = Statement();
+
+    Statement fts_delete(s.db(), "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
+                                     ", rowid, text) VALUES('delete', ?1, ?2)");
+    std::string text;
+    std::unordered_map<std::string, std::int64_t> fields;
+    if (Status st = forget_document(fts_delete, seq, body, text, fields); !st.is_ok()) return st;
+    Statement del(s.db(), "DELETE FROM " + info.documents_table() + " WHERE seq = ?1");
+    del.bind(1, seq);
+    if (Status st = del.run(); !st.is_ok()) return st;
+    if (Status st = apply_fields(s, info, fields); !st.is_ok()) return st;
+    if (Status st = touch_index(s, info, -1); !st.is_ok()) return st;
+    return tx.commit();
+}
+
+Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_t &count)
+{
+    count = 0;
+    if (Status st = check_uid(uid); !st.is_ok()) return st;
+    if (body == nullptr) return Status::error("The body is empty: send a JSON array of objects, a JSON object, "
+                                              "or NDJSON (one object per line).");
+    std::string_view text_body(body);
+    // Parsing needs no lock: it happens before the write transaction.
+    Batch batch;
+    if (Status st = batch.parse(text_body); !st.is_ok()) return st;
+
+    // Big batches get a page cache that holds their working set.
+    if (text_body.size() > (4u << 20)) (void)s.exec("PRAGMA cache_size=-262144");
+
+    if (Status st = s.begin_write(); !st.is_ok()) return st;
+    WriteTx tx(s);
+    IndexInfo info;
+    bool found = false;
+    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
+    if (!found && batch.size() == 0) return Status::ok();  // nothing to infer a key from, nothing to store
+
+    std::string primary_key = info.primary_key;
+    if (!found) {
+        if (!yyjson_is_obj(batch.document(0))) return Status::error("Document 1 of the batch is not a JSON object.");
+        if (Status st = infer_primary_key(uid, batch.document(0), primary_key); !st.is_ok()) return st;
+    }
+    // Validate everything before the first write.
+    std::vector<std::string> ids(batch.size());
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        if (Status st = document_id(batch.document(i), primary_key, i + 1, ids[i]); !st.is_ok()) return st;
+
+    if (!found)
+        if (Status st = create_index(s, uid, primary_key, info); !st.is_ok()) return st;
+
+    Statement sel(s.db(), "SELECT seq, body FROM " + info.documents_table() + " WHERE id = ?1");
+    Statement ins(s.db(), "INSERT INTO " + info.documents_table() + "(id, body) VALUES(?1, ?2)");
+    Statement upd(s.db(), "UPDATE " + info.documents_table() + " SET body = ?2 WHERE seq = ?1");
+    Statement fts_insert(s.db(), "INSERT INTO " + info.fulltext_table() + "(rowid, text) VALUES(?1, ?2)");
+    Statement fts_delete(s.db(), "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
+                                     ", rowid, text) VALUES('delete', ?1, ?2)");
+    for (const Statement *st : {&sel, &ins, &upd, &fts_insert, &fts_delete})
+        if (!st->prepared()) return st->status();
+
+    std::unordered_map<std::string, std::int64_t> fields;
+    std::int64_t added = 0;
+    std::string text;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        yyjson_val *doc = batch.document(i);
+        std::size_t len = 0;
+        std::unique_ptr<char, decltype(&std::free)> json(yyjson_val_write_opts(doc, 0, nullptr, &len, nullptr),
+                                                         &std::free);
+        if (!json) return Status::error("Document " + std::to_string(i + 1) + " of the batch cannot be written.");
+        std::string_view compact(json.get(), len);
+        std::string_view id(ids[i]);
+
+        std::int64_t seq = 0;
+        sel.bind(1, id);
+        if (sel.step()) {
+            seq = sel.column_int(0);
+            std::string old(sel.column_text(1));
+            sel.reset();
+            if (Status st = forget_document(fts_delete, seq, old, text, fields); !st.is_ok()) return st;
+            upd.bind(1, seq).bind(2, compact);
+            if (Status st = upd.run(); !st.is_ok()) return st;
+        } else {
+            if (!sel.status().is_ok()) return sel.status();
+            sel.reset();
+            ins.bind(1, id).bind(2, compact);
+            if (Status st = ins.run(); !st.is_ok()) return st;
+            seq = sqlite3_last_insert_rowid(s.db());
+            ++added;
+        }
+        searchable_text(doc, text);
+        fts_insert.bind(1, seq).bind(2, std::string_view(text));
+        if (Status st = fts_insert.run(); !st.is_ok()) return st;
+        for (std::string_view key : top_level_attributes(doc)) fields[std::string(key)] += 1;
+    }
+    if (Status st = apply_fields(s, info, fields); !st.is_ok()) return st;
+    if (Status st = touch_index(s, info, added); !st.is_ok()) return st;
+    if (Status st = tx.commit(); !st.is_ok()) return st;
+    count = static_cast<std::int64_t>(batch.size());
+    return Status::ok();
+}
+
+}  // namespace korrin

@@ -1,0 +1,144 @@
+/*
+ * Small text rules of the engine: what a uid or id may be, how a caller's
+ * value is quoted in a message, JSON string escaping and UTF-8 checks.
+ * Every value that reaches SQL or a reply passes one of these first.
+ */
+#include "kr_internal.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace korrin {
+
+bool is_plain_name(std::string_view s, std::size_t max_bytes)
+{
+    if (s.empty() || s.size() > max_bytes) return false;
+    for (unsigned char c : s) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '-' || c == '_';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+Status check_uid(const char *uid)
+{
+    if (uid == nullptr || *uid == '\0')
+        return Status::error("An index uid is required: it is 1 to 127 bytes of ASCII letters, "
+                             "digits, '-' and '_'.");
+    std::string_view v(uid);
+    if (!is_plain_name(v, kMaxUidBytes))
+        return Status::error("Index uid `" + shown(v) +
+                             "` is invalid: an index uid is 1 to 127 bytes of ASCII letters, "
+                             "digits, '-' and '_'.");
+    return Status::ok();
+}
+
+// Length of the well-formed UTF-8 sequence at s[i], or 0 when ill-formed.
+static std::size_t utf8_sequence(std::string_view s, std::size_t i)
+{
+    auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char c = b(i);
+    if (c < 0x80) return 1;
+    std::size_t n = 0;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) n = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) lo = 0xA0;
+        if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) lo = 0x90;
+        if (c == 0xF4) hi = 0x8F;
+    } else
+        return 0;
+    if (i + n > s.size()) return 0;
+    if (b(i + 1) < lo || b(i + 1) > hi) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
+    return n;
+}
+
+bool is_valid_utf8(std::string_view s)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        std::size_t n = utf8_sequence(s, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string shown(std::string_view s)
+{
+    constexpr std::size_t kMax = 80;
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        if (out.size() >= kMax) {
+            out += "\xE2\x80\xA6";  // ellipsis
+            break;
+        }
+        std::size_t n = utf8_sequence(s, i);
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (n == 0 || (n == 1 && (c < 0x20 || c == 0x7F))) {
+            out += "\xEF\xBF\xBD";
+            i += 1;
+        } else {
+            out.append(s.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
+void append_json_string(std::string &out, std::string_view s)
+{
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    for (std::size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x80) {
+            std::size_t n = utf8_sequence(s, i);
+            if (n == 0) {
+                out += "\xEF\xBF\xBD";
+                i += 1;
+            } else {
+                out.append(s.substr(i, n));
+                i += n;
+            }
+            continue;
+        }
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (c < 0x20) {
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else
+                out += static_cast<char>(c);
+        }
+        ++i;
+    }
+    out += '"';
+}
+
+std::string now_rfc3339()
+{
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
+}
+
+}  // namespace korrin
