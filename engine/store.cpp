@@ -244,12 +244,18 @@ Status Store::open(const std::string &storage_dir)
 Status Store::create_schema()
 {
     sqlite3 *raw = db_.get();
-    {
-        // WAL is persistent; it is set once, outside any transaction.
+    // WAL is persistent; it is set once, outside any transaction. Switching
+    // needs the file to itself and SQLite may report "busy" without waiting
+    // when processes start together, so the attempt is repeated here.
+    for (int waited_ms = 0;; waited_ms += 10) {
         Statement wal(raw, "PRAGMA journal_mode=WAL");
-        if (!wal.step())
+        if (wal.step()) break;
+        int code = sqlite3_errcode(raw);
+        if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || waited_ms >= kBusyTimeoutMs)
             return Status::error("The store `" + shown(path_) + "` cannot be prepared (" +
                                  sqlite3_errmsg(raw) + ").");
+        wal = Statement();
+        sqlite3_sleep(10);
     }
     if (Status s = begin_write(); !s.is_ok()) return s;
     Statement version(raw, "PRAGMA user_version");

@@ -1,0 +1,157 @@
+// Search: which documents match, in which order, paging, totals, and that
+// nothing a user types is read as full-text query syntax.
+#include "engine_test_util.h"
+
+#include <yyjson.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class SearchTest : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        add("s", R"([
+          {"id":1,"title":"Le Café de Flore","tags":["Paris","historic"]},
+          {"id":2,"title":"Coffee house","info":{"city":"Zürich","notes":["Strong espresso"]}},
+          {"id":3,"title":"CAFE culture","year":1950},
+          {"id":4,"title":"Tea room","desc":"no coffee here, only caffeine-free tea"},
+          {"id":5,"title":"Ελληνικό καφενείο","city":"Αθήνα"},
+          {"id":6,"title":"Quoted \"NEAR\" OR AND NOT * ^ : - ( ) words"}])");
+    }
+
+    // Ids of the hits, in order, plus the reply's numbers.
+    struct Reply {
+        std::vector<std::string> ids;
+        long long limit = -1, offset = -1, total = -1;
+        std::string query;
+        bool ok = false;
+    };
+    static Reply search(const char *uid, const char *q, int limit = 20, int offset = 0)
+    {
+        Reply r;
+        const char *text = korrin_search(uid, q, limit, offset);
+        if (!text) return r;
+        yyjson_doc *doc = yyjson_read(text, strlen(text), 0);
+        EXPECT_NE(doc, nullptr) << text;
+        if (!doc) return r;
+        yyjson_val *root = yyjson_doc_get_root(doc);
+        size_t i, n;
+        yyjson_val *hit;
+        yyjson_arr_foreach(yyjson_obj_get(root, "hits"), i, n, hit)
+        {
+            yyjson_val *id = yyjson_obj_get(hit, "id");
+            r.ids.push_back(yyjson_is_str(id) ? yyjson_get_str(id) : std::to_string(yyjson_get_sint(id)));
+        }
+        r.limit = yyjson_get_sint(yyjson_obj_get(root, "limit"));
+        r.offset = yyjson_get_sint(yyjson_obj_get(root, "offset"));
+        r.total = yyjson_get_sint(yyjson_obj_get(root, "estimatedTotalHits"));
+        r.query = yyjson_get_str(yyjson_obj_get(root, "query")) ? yyjson_get_str(yyjson_obj_get(root, "query")) : "";
+        r.ok = yyjson_is_int(yyjson_obj_get(root, "processingTimeMs"));
+        yyjson_doc_free(doc);
+        return r;
+    }
+};
+
+TEST_F(SearchTest, MatchingRules)
+{
+    using Ids = std::vector<std::string>;
+    struct Case {
+        const char *query;
+        Ids ids;
+    } cases[] = {
+        {"cafe", {"1", "3"}},                   // accents and case folded
+        {"CAFÉ", {"1", "3"}},                   // "café" is not a prefix of "caffeine"
+        {"caf", {"1", "3", "4"}},               // the last word is also a prefix
+        {"zurich", {"2"}},                      // nested object value
+        {"espresso strong", {"2"}},             // nested array, any order
+        {"coffee", {"2", "4"}},
+        {"coffee house", {"2"}},                // every word must match
+        {"house coffee", {"2"}},
+        {"coffee tea", {"4"}},
+        {"paris", {"1"}},
+        {"1950", {}},                           // numbers are not text
+        {"καφε", {"5"}},
+        {"ΑΘΉΝΑ", {"5"}},                       // Greek folds case (its accents stay)
+        {"near", {"6"}},
+        {"\"NEAR\" OR", {"6"}},
+        {"NOT words", {"6"}},
+        {"title:cafe", {}},                     // no column filters: "title" is a word
+        {"-cafe", {"1", "3"}},
+        {"caf*", {"1", "3", "4"}},
+        {"(coffee", {"2", "4"}},
+        {"NEAR(coffee tea)", {}},
+        {"\"", {"1", "2", "3", "4", "5", "6"}},  // no word at all: the listing
+        {"   ", {"1", "2", "3", "4", "5", "6"}},
+        {"xyzzy", {}},
+    };
+    for (const auto &c : cases) {
+        Reply r = search("s", c.query);
+        EXPECT_TRUE(r.ok) << c.query;
+        EXPECT_EQ(r.ids, c.ids) << "query [" << c.query << "]";
+        EXPECT_EQ(r.total, static_cast<long long>(c.ids.size())) << c.query;
+        EXPECT_EQ(r.query, c.query);
+    }
+}
+
+TEST_F(SearchTest, LimitAndOffsetAreClamped)
+{
+    using Ids = std::vector<std::string>;
+    struct Case {
+        int limit, offset;
+        long long want_limit, want_offset;
+        Ids ids;
+    } cases[] = {
+        {2, 0, 2, 0, {"1", "2"}},   {2, 5, 2, 5, {"6"}},     {0, 0, 0, 0, {}},
+        {-3, 0, 0, 0, {}},          {20, -4, 20, 0, {"1", "2", "3", "4", "5", "6"}},
+        {5000, 0, 1000, 0, {"1", "2", "3", "4", "5", "6"}}, {10, 2147483647, 10, 2147483647, {}},
+        {2147483647, 2147483647, 1000, 2147483647, {}},
+    };
+    for (const auto &c : cases) {
+        Reply r = search("s", "", c.limit, c.offset);
+        EXPECT_EQ(r.ids, c.ids) << c.limit << "/" << c.offset;
+        EXPECT_EQ(r.limit, c.want_limit) << c.limit;
+        EXPECT_EQ(r.offset, c.want_offset) << c.offset;
+        EXPECT_EQ(r.total, 6);
+        Reply w = search("s", "cafe", c.limit, c.offset);
+        EXPECT_EQ(w.total, 2) << c.limit << "/" << c.offset;
+    }
+    EXPECT_EQ(search("s", "cafe", 1, 1).ids, (Ids{"3"}));
+}
+
+TEST_F(SearchTest, DeletedAndReplacedDocumentsLeaveTheIndex)
+{
+    ASSERT_EQ(korrin_document_delete("s", "2"), 0);
+    EXPECT_TRUE(search("s", "zurich").ids.empty());
+    ASSERT_EQ(add("s", R"({"id":1,"title":"Bakery"})"), 1);
+    EXPECT_EQ(search("s", "flore").ids, std::vector<std::string>{});
+    EXPECT_EQ(search("s", "bakery").ids, std::vector<std::string>{"1"});
+    EXPECT_EQ(search("s", "cafe").ids, std::vector<std::string>{"3"});
+}
+
+TEST_F(SearchTest, TotalIsExactToAThousandThenEstimated)
+{
+    // 3000 documents; every third says "rare", every other one "common".
+    std::string body = "[";
+    for (int i = 1; i <= 3000; ++i) {
+        body += (i > 1 ? "," : "");
+        body += "{\"id\":" + std::to_string(i) + ",\"t\":\"" + (i % 2 ? "common" : "plain") +
+                (i % 3 == 0 ? " rare" : "") + "\"}";
+    }
+    body += "]";
+    ASSERT_EQ(add("big", body), 3000);
+    EXPECT_EQ(search("big", "rare").total, 1000);  // exactly 1000 matches
+    EXPECT_EQ(search("big", "").total, 3000);
+    long long common = search("big", "common").total;  // 1500 matches
+    EXPECT_GT(common, 1350);
+    EXPECT_LT(common, 1650);
+    Reply deep = search("big", "common", 10, 1495);  // a walk past the first 1001 counts exactly
+    EXPECT_EQ(deep.ids, (std::vector<std::string>{"2991", "2993", "2995", "2997", "2999"}));
+    EXPECT_EQ(deep.total, 1500);
+    EXPECT_EQ(search("big", "common rare").total, 500);
+}
+
+}  // namespace
