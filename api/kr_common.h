@@ -14,6 +14,7 @@
 #ifndef KR_COMMON_H
 #define KR_COMMON_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 /* ---- storage directory and engine lifecycle ----------------------------- */
@@ -64,6 +65,39 @@ struct Route {
 
 /* Fills route from a request path; never fails. A NULL route does nothing. */
 void kr_parse_route(const char *path, Route *route);
+
+/* ---- measuring the raw request ---------------------------------------- */
+
+/* Route parsing and cgi_query cut what they read (the path at 512 bytes and at
+ * '?', segments at 127 bytes, query values at 511 bytes and at a decoded NUL).
+ * These measure the same values whole, so a caller can refuse a cut name
+ * instead of acting on another index or document than the one requested. */
+
+/* Length of segment n (0 for the first) of the whole path, splitting at runs
+ * of '/' only, with no cut at 512 bytes, at '?' or at 127 bytes; *start (when
+ * start is not NULL) receives the segment's first byte. -1 (and NULL) when
+ * the path is NULL or has fewer segments. */
+int32_t kr_path_segment(const char *path, int32_t n, const char **start);
+/* The decoded length of query parameter name, counting every byte (NULs
+ * included) with no 511-byte cap; 0 when absent or empty. Without a query
+ * string, the length of what cgi_query returns. */
+size_t  kr_query_length(const char *name);
+
+/* ---- JSON escaping into memory ------------------------------------------ */
+
+/* Bytes that json_escape_f would write for text (0 for NULL). */
+size_t  kr_json_escaped_len(const char *text);
+/* Writes those bytes at dst (no NUL) and returns the position after them;
+ * dst needs kr_json_escaped_len(text) bytes. */
+char   *kr_json_escape_to(char *dst, const char *text);
+
+/* ---- access control ----------------------------------------------------- */
+
+/* When KORRIN_MASTER_KEY is set and non-empty, the request must carry
+ * "Authorization: Bearer <key>" (HTTP_AUTHORIZATION). Returns 0 when the
+ * request may go on; otherwise writes the 401 or 403 reply and returns -1.
+ * Without the variable every request may go on and nothing is written. */
+int     kr_check_access(void);
 
 /* ---- resource handlers -------------------------------------------------- */
 

@@ -1,0 +1,127 @@
+/*
+ * JSON replies and the error envelope.
+ *
+ * Every reply of the search API leaves through one of the two writers below:
+ * a status line without reason phrase, the JSON content type, the blank line,
+ * then the body. The envelope is streamed piecewise through the CGI
+ * library's JSON escaper, so a message of any length is written whole.
+ */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "korrin.h"
+#include "kr_common.h"
+#include "kr_internal.h"
+#include "qv_cgi.h"
+
+static void kr_reply_headers(int status)
+{
+    cgi_header_status(status, NULL);
+    cgi_header_json();
+    cgi_headers_end();
+}
+
+void kr_respond_json(int status, const char *text)
+{
+    kr_reply_headers(status);
+    if (text != NULL) {
+        fputs(text, stdout);
+        fputc('\n', stdout);
+    }
+    fflush(stdout);
+}
+
+void kr_respond_error(int status, const char *code, const char *message)
+{
+    if (code == NULL)
+        code = "internal_error";
+    if (message == NULL)
+        message = "Error";
+    kr_reply_headers(status);
+    fputs("{\"message\":\"", stdout);
+    json_escape_f(stdout, message);
+    fputs("\",\"code\":\"", stdout);
+    json_escape_f(stdout, code);
+    fputs("\",\"type\":\"invalid_request\",\"link\":\"https://" KR_DOCS_HOST "/errors#", stdout);
+    json_escape_f(stdout, code);
+    fputs("\"}\n", stdout);
+    fflush(stdout);
+}
+
+/* Same bytes as json_escape_f writes: short forms for TAB, LF, CR, the quote
+ * and the backslash, \u00xx for the other control bytes, all else as is. */
+static size_t kr_json_escape_one(unsigned char c, char out[6])
+{
+    switch (c) {
+    case '\t': memcpy(out, "\\t", 2); return 2;
+    case '\n': memcpy(out, "\\n", 2); return 2;
+    case '\r': memcpy(out, "\\r", 2); return 2;
+    case '"':  memcpy(out, "\\\"", 2); return 2;
+    case '\\': memcpy(out, "\\\\", 2); return 2;
+    default:
+        break;
+    }
+    if (c < 0x20) {
+        static const char hex[] = "0123456789abcdef";
+        memcpy(out, "\\u00", 4);
+        out[4] = hex[c >> 4];
+        out[5] = hex[c & 15];
+        return 6;
+    }
+    out[0] = (char)c;
+    return 1;
+}
+
+size_t kr_json_escaped_len(const char *text)
+{
+    size_t n = 0;
+    char tmp[6];
+    if (text == NULL)
+        return 0;
+    for (const unsigned char *p = (const unsigned char *)text; *p; ++p)
+        n += kr_json_escape_one(*p, tmp);
+    return n;
+}
+
+char *kr_json_escape_to(char *dst, const char *text)
+{
+    if (text == NULL)
+        return dst;
+    for (const unsigned char *p = (const unsigned char *)text; *p; ++p)
+        dst += kr_json_escape_one(*p, dst);
+    return dst;
+}
+
+int kr_absent(const char *text)
+{
+    return text == NULL || text[0] == '\0';
+}
+
+const char *kr_engine_message(const char *fallback)
+{
+    const char *message = korrin_last_error();
+    return kr_absent(message) ? fallback : message;
+}
+
+char *kr_json_fill(const char *const *parts, size_t count)
+{
+    size_t size = 1;
+    for (size_t i = 0; i < count; ++i)
+        size += (i % 2 == 0) ? strlen(parts[i]) : kr_json_escaped_len(parts[i]);
+    char *text = (char *)malloc(size);
+    if (text == NULL)
+        return NULL;
+    char *p = text;
+    for (size_t i = 0; i < count; ++i) {
+        if (i % 2 == 0) {
+            size_t n = strlen(parts[i]);
+            memcpy(p, parts[i], n);
+            p += n;
+        } else {
+            p = kr_json_escape_to(p, parts[i]);
+        }
+    }
+    *p = '\0';
+    return text;
+}
