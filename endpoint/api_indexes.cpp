@@ -1,0 +1,16 @@
+/*
+ * api_indexes: lists, describes, creates and deletes indexes (GET/POST
+ * /indexes, GET/POST/DELETE /indexes/{uid}). The outcome travels in the
+ * Status header; the exit code is 0.
+ */
+#include "endpoint.h"
+
+int main(void)
+{
+    KrRequest req;
+    if (kr_endpoint_start(&req, KR_START_ENGINE | KR_START_INDEX) != 0)
+        return 0;
+    kr_execute_indexes(req.index_uid);
+    kr_endpoint_stop();
+    return 0;
+}
