@@ -28,9 +28,9 @@ access control off even when the caller's environment has the variable),
 
 Useful attributes once started: ``url`` (http://127.0.0.1:<port>), ``port``,
 ``storage_dir``, ``run_dir`` (rendered configuration and error.log),
-``pid``. ``error_log()`` returns lighttpd's error log, where the programs'
-standard error ends up too; ``sanitizer_reports()`` picks the sanitizer
-findings out of it.
+``pid``. ``error_log()`` returns lighttpd's error log and standard error,
+where the programs' standard error ends up too; ``sanitizer_reports()`` picks
+the sanitizer findings out of it.
 
 Only the Python standard library is used.
 """
@@ -100,8 +100,12 @@ class KorrinServer:
             raise RuntimeError("programs missing in %s: %s (build first, or set KORRIN_CGI_DIR)"
                                % (self.cgi_dir, ", ".join(missing)))
         self._tmp = tempfile.mkdtemp(prefix="korrin-server-")
-        self.storage_dir = os.path.abspath(self._given_storage or os.path.join(self._tmp, "data"))
-        os.makedirs(self.storage_dir, exist_ok=True)
+        if self._given_storage:
+            # Left to the programs to create, as they do on a first request.
+            self.storage_dir = os.path.abspath(self._given_storage)
+        else:
+            self.storage_dir = os.path.join(self._tmp, "data")
+            os.makedirs(self.storage_dir)
         self.run_dir = os.path.join(self._tmp, "run")
         env = dict(os.environ)
         env.pop("KORRIN_MASTER_KEY", None)
@@ -114,7 +118,7 @@ class KorrinServer:
             port = _free_port()
             conf = self._render(port, env)
             log = open(os.path.join(self.run_dir, "lighttpd.out"), "ab")
-            self._proc = subprocess.Popen(["lighttpd", "-D", "-f", conf], env=env,
+            self._proc = subprocess.Popen([_lighttpd(), "-D", "-f", conf], env=env,
                                           stdin=subprocess.DEVNULL, stdout=log,
                                           stderr=subprocess.STDOUT)
             log.close()
@@ -209,12 +213,17 @@ class KorrinServer:
     # -- diagnostics ------------------------------------------------------
 
     def error_log(self):
-        try:
-            with open(os.path.join(self.run_dir, "error.log"), encoding="utf-8",
-                      errors="replace") as f:
-                return f.read()
-        except (OSError, TypeError):
-            return ""
+        """lighttpd's error log followed by its standard error, which the
+        programs share (lighttpd started with -D does not redirect it)."""
+        text = []
+        for name in ("error.log", "lighttpd.out"):
+            try:
+                with open(os.path.join(self.run_dir, name), encoding="utf-8",
+                          errors="replace") as f:
+                    text.append(f.read())
+            except (OSError, TypeError):
+                pass
+        return "".join(text)
 
     def sanitizer_reports(self):
         """Lines of the error log in which a sanitizer reported a finding."""
@@ -222,6 +231,11 @@ class KorrinServer:
                  "runtime error:")
         return [line for line in self.error_log().splitlines()
                 if any(m in line for m in marks)]
+
+
+def _lighttpd():
+    # Debian puts it in /usr/sbin, which a non-root PATH often lacks.
+    return shutil.which("lighttpd") or "/usr/sbin/lighttpd"
 
 
 def _free_port():

@@ -1,0 +1,110 @@
+"""What the lighttpd configuration itself decides: static files, its own error
+replies, the request-size limit, and the Authorization header's way through."""
+
+import os
+import shutil
+import socket
+import tempfile
+import unittest
+
+from e2e_case import DOCS_LINK, ServerCase
+
+
+def raw_request(port, data):
+    """Send bytes as they are and return (status, content type, body)."""
+    with socket.create_connection(("127.0.0.1", port), timeout=30) as s:
+        s.sendall(data)
+        chunks = []
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            chunks.append(chunk)
+    head, _, body = b"".join(chunks).partition(b"\r\n\r\n")
+    lines = head.decode("latin-1").split("\r\n")
+    status = int(lines[0].split()[1])
+    ctype = next((l.split(":", 1)[1].strip() for l in lines[1:]
+                  if l.lower().startswith("content-type:")), None)
+    return status, ctype, body
+
+
+class StaticPage(ServerCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.web = tempfile.mkdtemp(prefix="korrin-web-")
+        for name, text in (("index.html", "<p>sandbox</p>"), ("app.js", "let a = 1;"),
+                           ("style.css", "p {}"), (".secret.js", "hidden")):
+            with open(os.path.join(cls.web, name), "w") as f:
+                f.write(text)
+        cls.server_options = {"web_dir": cls.web}
+        super().setUpClass()
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        shutil.rmtree(cls.web, ignore_errors=True)
+
+    def test_files_of_the_page(self):
+        cases = [
+            ("/", "text/html; charset=utf-8", b"<p>sandbox</p>"),
+            ("/?index=movies", "text/html; charset=utf-8", b"<p>sandbox</p>"),
+            ("/index.html", "text/html; charset=utf-8", b"<p>sandbox</p>"),
+            ("/app.js", "text/javascript; charset=utf-8", b"let a = 1;"),
+            ("/style.css?v=2", "text/css; charset=utf-8", b"p {}"),
+        ]
+        for path, ctype, body in cases:
+            with self.subTest(path):
+                r = self.call("GET", path)
+                self.assertEqual((r.status, r.headers.get("content-type"), r.body),
+                                 (200, ctype, body), path)
+
+    def test_what_is_not_a_file_of_the_page(self):
+        for method, path in (("GET", "/missing.css"), ("GET", "/.secret.js"),
+                             ("POST", "/index.html"), ("DELETE", "/app.js")):
+            with self.subTest(method=method, path=path):
+                body = b"x" if method == "POST" else None
+                self.assertError(self.call(method, path, body), 404, "not_found",
+                                 what="%s %s" % (method, path))
+
+
+class LighttpdOwnReplies(ServerCase):
+    """Replies that lighttpd makes before any program runs are JSON envelopes too."""
+
+    server_options = {"max_request_mb": 1}
+
+    def test_request_size_limit(self):
+        r = self.call("POST", "/indexes/big/documents", b"[" + b" " * (1024 * 1024) + b"]")
+        env = self.assertError(r, 413, "payload_too_large", what="body over 1 MB")
+        self.assertIn("1 MB", env["message"])
+        # Nothing reached the engine.
+        self.assertEqual(self.call("GET", "/indexes/big/documents").body, b"[]\n")
+        # Just under the limit goes through to the program.
+        r = self.call("POST", "/indexes/big/documents", b"[" + b" " * (1024 * 1024 - 3) + b"]")
+        self.assertNotEqual(r.status, 413)
+
+    def test_malformed_requests(self):
+        cases = [
+            ("encoded slash in the path",
+             b"GET /indexes/movies%2Fdocuments%2F7 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+             400, "bad_request"),
+            ("lower-case method",
+             b"post /indexes/m/documents HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+             b"Content-Length: 2\r\n\r\n[]", 501, "not_implemented"),
+            ("body without a length",
+             b"POST /indexes/m/documents HTTP/1.0\r\nConnection: close\r\n\r\n[]", 411,
+             "missing_content_length"),
+            ("unknown HTTP version",
+             b"GET /status HTTP/2.7\r\nHost: x\r\nConnection: close\r\n\r\n", 505,
+             "http_version_not_supported"),
+        ]
+        for what, data, status, code in cases:
+            with self.subTest(what):
+                got_status, ctype, body = raw_request(self.server.port, data)
+                self.assertEqual(got_status, status, (what, body))
+                self.assertEqual(ctype, "application/json; charset=utf-8", what)
+                self.assertIn(('"code":"%s"' % code).encode(), body, what)
+                self.assertIn((DOCS_LINK + code).encode(), body, what)
+
+
+if __name__ == "__main__":
+    unittest.main()
