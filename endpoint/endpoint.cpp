@@ -9,7 +9,8 @@
  * to, show or delete another index or document than the one requested, so
  * each value is measured whole and refused when it does not match what was
  * read. The checks come before the engine start: a refused request costs no
- * store opening.
+ * store opening. The key check (when a key is configured) comes first of
+ * all, so a caller without the key learns nothing about names or the store.
  */
 #include <string.h>
 
@@ -118,6 +119,9 @@ static int kr_choose_document(KrRequest *req)
 int kr_endpoint_start(KrRequest *req, int flags)
 {
     memset(req, 0, sizeof *req);
+    int open_request = (flags & KR_START_OPEN_GET) && strcmp(cgi_method(), "GET") == 0;
+    if (!open_request && kr_check_access() != 0)
+        return -1;
     const char *path = cgi_path_info();
     kr_parse_route(path, &req->route);
     if (kr_check_path(path, &req->route, flags) != 0)

@@ -227,4 +227,30 @@ TEST_F(ProcessTest, IndexesSearchStatsAndStatus)
            error(404, "not_found", "Resource `/indexes/books/settings` not found."));
 }
 
+TEST_F(ProcessTest, MasterKeyGuardsEveryProgramButTheStatusPage)
+{
+    const std::string missing = error(401, "missing_authorization_header",
+                                      "The Authorization header is missing: this server requires "
+                                      "Authorization: Bearer <key>.");
+    const std::string invalid = error(403, "invalid_api_key", "The provided API key is invalid.");
+    const std::string docs = "/indexes/movies/documents";
+    for (const char *program : {"api_documents", "api_search", "api_indexes", "api_stats", "api_not_found"}) {
+        expect(std::string(program) + " without key", program,
+               {{"REQUEST_METHOD", "POST"}, {"PATH_INFO", docs}, {"KORRIN_MASTER_KEY", "k3y"}}, "[{\"id\":1}]",
+               missing);
+        expect(std::string(program) + " wrong key", program,
+               {{"PATH_INFO", docs}, {"KORRIN_MASTER_KEY", "k3y"}, {"HTTP_AUTHORIZATION", "Bearer k3Y"}}, "", invalid);
+    }
+    expect("nothing was added", "api_indexes", {{"PATH_INFO", "/indexes"}}, "",
+           json(200, "{\"results\":[],\"offset\":0,\"limit\":20,\"total\":0}"));
+    expect("right key", "api_documents",
+           {{"REQUEST_METHOD", "POST"}, {"PATH_INFO", docs}, {"KORRIN_MASTER_KEY", "k3y"},
+            {"HTTP_AUTHORIZATION", "Bearer k3y"}},
+           "[{\"id\":1}]",
+           json(200, "{\"status\":\"succeeded\",\"type\":\"documentAdditionOrUpdate\",\"taskUid\":1,\"added\":1}"));
+    expect("status is open", "api_status",
+           {{"PATH_INFO", "/status"}, {"QUERY_STRING", "format=json"}, {"KORRIN_MASTER_KEY", "k3y"}}, "",
+           json(200, "{\"status\":\"available\",\"version\":\"1.0.0\",\"engine\":\"quorvane-korrin-core\"}"));
+}
+
 } // namespace
