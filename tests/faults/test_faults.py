@@ -244,11 +244,20 @@ class StoreFaults(unittest.TestCase):
             "truncated to 100 bytes": lambda f, n: f.truncate(100),
             "truncated to half": lambda f, n: f.truncate(n // 2),
             "truncated by one page": lambda f, n: f.truncate(n - 4096),
-            "truncated to 1 byte": lambda f, n: f.truncate(1),
+            "truncated to 16 bytes": lambda f, n: f.truncate(16),
         }
         for label, damage in cases.items():
             with self.subTest(label):
                 self.check_damaged(label.replace(" ", "-"), damage)
+
+    def test_store_cut_shorter_than_its_magic_is_not_replaced(self):
+        # SQLite reads a file of 1 to 15 bytes as an empty database; a store
+        # cut that short must still be refused, not silently started anew
+        # (every later request would then see an empty store as if nothing
+        # had ever been stored).
+        for size in (1, 8, 15):
+            with self.subTest(size=size):
+                self.check_damaged("cut-to-%d-bytes" % size, lambda f, n: f.truncate(size))
 
     def test_store_overwritten_with_garbage(self):
         rng = random.Random(11)
