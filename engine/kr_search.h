@@ -1,0 +1,154 @@
+/*
+ * Ranked, typo-tolerant search: the pieces behind the engine's query path.
+ *
+ *   words.cpp    what a word is: scripts written without spaces, splitting
+ *                text into the full-text columns, the tokenizer, parsing a
+ *                user's query into units (words, phrases, runs of ideographs)
+ *   typo.cpp     edit distance counted in characters, and finding the typo
+ *                variants of a word in an index's vocabulary table
+ *   ranking.cpp  the ranking cascade: buckets of matches, best first, each
+ *                walked in rowid order and stopped once enough hits are placed
+ *
+ * Workload: one search per process. Every step costs in proportion to the
+ * hits asked for (offset + limit) and to the query's words, never to the
+ * number of matches or documents: no step scores every match.
+ */
+#ifndef KORRIN_SEARCH_H
+#define KORRIN_SEARCH_H
+
+#include "kr_internal.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+struct Fts5Tokenizer;
+struct fts5_tokenizer;
+
+namespace korrin {
+
+// ---------------------------------------------------------------------------
+// words.cpp
+// ---------------------------------------------------------------------------
+
+// Full-text columns of an index: the first string-holding top-level
+// attributes of a document each get their own column, in the order the
+// document gives them; the rest share the last. The column a word is found
+// in is what ranks a title match above a description match.
+inline constexpr int kTextColumns = 4;
+
+// Chinese, Japanese, Thai, Lao, Khmer and Myanmar are written without spaces
+// between words: such characters are indexed one per token so any substring
+// can be found as a phrase.
+bool is_unspaced_char(char32_t c);
+
+// Decodes UTF-8; an ill-formed byte becomes U+FFFD. decode_char reads the
+// character at s[i] and advances i past it.
+char32_t decode_char(std::string_view s, std::size_t &i);
+std::u32string to_u32(std::string_view s);
+void append_utf8(std::string &out, char32_t c);
+
+// Appends text to out with a space around every unspaced character, so the
+// word tokenizer sees each one as its own token.
+void append_segmented(std::string &out, std::string_view text);
+
+// The text of each full-text column of a document (kTextColumns of them):
+// string values, nested ones included, in document order, segmented. The
+// contentless full-text table needs exactly this text again to delete a
+// document, so this is the one place that decides it.
+void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns]);
+
+// The index's word tokenizer (unicode61, diacritics removed), used directly
+// for queries and for the vocabulary, so both agree with the full-text table.
+class Tokenizer {
+public:
+    Tokenizer() = default;
+    ~Tokenizer();
+    Tokenizer(const Tokenizer &) = delete;
+    Tokenizer &operator=(const Tokenizer &) = delete;
+
+    Status open(sqlite3 *db);
+    struct Token {
+        std::string text;  // folded: lower case, no diacritics
+        int start = 0;     // byte range in the input
+        int end = 0;
+    };
+    Status tokenize(std::string_view text, std::vector<Token> &out, bool for_query) const;
+    // Adds every distinct token of text to terms (the vocabulary of a batch).
+    Status collect(std::string_view text, std::unordered_set<std::string> &terms) const;
+
+private:
+    std::unique_ptr<fts5_tokenizer> api_;
+    Fts5Tokenizer *tok_ = nullptr;
+};
+
+// One unit of a query: a word, a phrase in double quotes, or a run of
+// unspaced characters (matched as a phrase of one-character tokens).
+struct QueryUnit {
+    std::vector<std::string> tokens;  // folded
+    bool phrase = false;              // adjacent, in order, no typos
+    bool prefix = false;              // the last token may match as a prefix
+};
+
+// Splits a user's query into units. The last unit may match as a prefix,
+// unless it is a closed phrase or a run of unspaced characters.
+Status parse_query(const Tokenizer &tok, std::string_view query, std::vector<QueryUnit> &units);
+
+// ---------------------------------------------------------------------------
+// typo.cpp
+// ---------------------------------------------------------------------------
+
+// Edits a word may have: none below 5 characters, 1 from 5 to 8, 2 from 9.
+int typo_budget(std::size_t chars);
+
+// Edit distance (insertions, deletions, substitutions, transpositions of two
+// neighbours) between a and b, or max + 1 once it is known to exceed max.
+int edit_distance(std::u32string_view a, std::u32string_view b, int max);
+
+struct TypoVariant {
+    std::string text;  // a whole term, or a prefix of terms
+    int distance = 0;  // 1..budget
+};
+
+struct TypoVariants {
+    std::vector<TypoVariant> terms;     // whole terms within the budget
+    std::vector<TypoVariant> prefixes;  // prefixes of terms within the budget
+};
+
+// Finds the terms of the vocabulary table (one TEXT column `term`, its
+// primary key) within `budget` edits of word, and, when with_prefixes, the
+// prefixes of terms within budget edits (a prefix of a longer one is left
+// out when it is no closer). Walks the terms in order and skips every range
+// of terms whose common beginning is already too far from the word, so it
+// reads a small part of the vocabulary. Distance 0 is never reported.
+Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std::string_view word,
+                          int budget, bool with_prefixes, TypoVariants &out);
+
+// ---------------------------------------------------------------------------
+// ranking.cpp
+// ---------------------------------------------------------------------------
+
+struct SearchTables {
+    std::string fulltext;    // quoted name of the FTS5 table (rowid = seq)
+    std::string vocabulary;  // quoted name of the vocabulary table
+    std::string documents;   // quoted name of the documents table (seq)
+};
+
+struct RankedHits {
+    std::vector<std::int64_t> rowids;  // the best `need` matches, best first
+    std::int64_t total = 0;            // exact up to 1000, an estimate beyond
+};
+
+// The hits of a parsed query, best first, up to `need` of them. Ranking, in
+// order: more units matched (units are dropped from the end), fewer typos,
+// closer together, earlier column, whole word before prefix; ties in listing
+// order.
+Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit> &units,
+            std::int64_t need, RankedHits &out);
+
+}  // namespace korrin
+
+#endif

@@ -1,0 +1,403 @@
+/*
+ * The ranking cascade.
+ *
+ * A document's rank is the first bucket, in this order, whose full-text
+ * query matches it:
+ *   1. units matched: all of them, then without the last, and so on;
+ *   2. typos in total: 0, 1, 2, ...;
+ *   3. proximity: in order and adjacent, close (NEAR), nearby, anywhere;
+ *   4. column: all matched words within the first column, the first two, ...;
+ *   5. the last word whole before the last word as a prefix.
+ * Each bucket is one FTS5 query, walked in rowid order (listing order,
+ * which breaks every tie), skipping documents an earlier bucket placed.
+ * The walk stops once `need` hits are placed. Before descending into the
+ * buckets below a criterion, one probe asks whether any unplaced document
+ * is left there at all, so empty branches cost one short query each.
+ *
+ * Cost: each bucket reads its matches in rowid order up to the first
+ * `need` unplaced ones; nothing is scored, nothing sorted. A bucket that
+ * holds only a few of a long list's matches is read to its end, which is
+ * what the probes keep rare.
+ */
+#include "kr_search.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <numeric>
+
+namespace korrin {
+
+namespace {
+
+constexpr std::int64_t kExactTotal = 1000;
+constexpr std::size_t kMaxVariants = 24;      // typo variants kept per word and kind
+constexpr std::size_t kMaxCombinations = 64;  // alternatives combined for proximity
+
+// One way a unit can match: an FTS5 phrase such as "new" + "york" or "yor"*.
+struct Alternative {
+    std::string expr;
+    int typos = 0;
+};
+
+struct Unit {
+    std::vector<Alternative> whole;   // whole words (or phrase)
+    std::vector<Alternative> prefix;  // as a prefix: only the last typed unit
+    bool has_prefix = false;
+};
+
+std::string quoted(std::string_view term)
+{
+    std::string out = "\"";
+    for (char c : term) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string phrase_expr(const std::vector<std::string> &tokens)
+{
+    std::string out;
+    for (const std::string &t : tokens) {
+        if (!out.empty()) out += " + ";
+        out += quoted(t);
+    }
+    return out;
+}
+
+// Which alternatives of a unit a bucket allows.
+enum class Match { whole, any };
+
+struct Bucket {
+    std::size_t units = 0;  // the first `units` units must match
+    int typos = 0;          // at most this many in total
+    Match last = Match::any;
+};
+
+class Planner {
+public:
+    explicit Planner(std::vector<Unit> units) : units_(std::move(units)) {}
+
+    const std::vector<Unit> &units() const { return units_; }
+
+    const std::vector<const Alternative *> &choices(const Bucket &b, std::size_t i) const
+    {
+        scratch_.clear();
+        const Unit &u = units_[i];
+        for (const Alternative &a : u.whole) scratch_.push_back(&a);
+        if (i + 1 == b.units && b.units == units_.size() && b.last == Match::any)
+            for (const Alternative &a : u.prefix) scratch_.push_back(&a);
+        return scratch_;
+    }
+
+    int max_typos(const Bucket &b) const
+    {
+        int total = 0;
+        for (std::size_t i = 0; i < b.units; ++i) {
+            int m = 0;
+            for (const Alternative *a : choices(b, i)) m = std::max(m, a->typos);
+            total += m;
+        }
+        return total;
+    }
+
+    // Every unit matched, at most b.typos typos in all, anywhere.
+    std::string anywhere(const Bucket &b) const
+    {
+        std::vector<int> limits(b.units, 0), caps(b.units, 0);
+        for (std::size_t i = 0; i < b.units; ++i)
+            for (const Alternative *a : choices(b, i)) caps[i] = std::max(caps[i], a->typos);
+        int goal = std::min(b.typos, std::accumulate(caps.begin(), caps.end(), 0));
+        std::string out;
+        // The typos spread over the units every way that adds up to `goal`;
+        // each unit then allows its alternatives up to its share.
+        spread(b, caps, limits, 0, goal, out);
+        return out;
+    }
+
+    // Every unit matched within `gap` tokens of each other (gap < 0: as a
+    // phrase, in order), at most b.typos typos. Empty when there are too
+    // many combinations of alternatives to write out.
+    std::string near(const Bucket &b, int gap) const
+    {
+        std::vector<const Alternative *> chosen;
+        std::vector<std::string> parts;
+        if (!combine(b, 0, b.typos, chosen, gap, parts)) return {};
+        std::string out;
+        for (const std::string &p : parts) {
+            if (!out.empty()) out += " OR ";
+            out += p;
+        }
+        return out;
+    }
+
+private:
+    void spread(const Bucket &b, const std::vector<int> &caps, std::vector<int> &limits, std::size_t i,
+                int left, std::string &out) const
+    {
+        if (i == b.units) {
+            if (left != 0) return;
+            std::string term;
+            for (std::size_t u = 0; u < b.units; ++u) {
+                std::string group;
+                for (const Alternative *a : choices(b, u)) {
+                    if (a->typos > limits[u]) continue;
+                    if (!group.empty()) group += " OR ";
+                    group += a->expr;
+                }
+                if (!term.empty()) term += " AND ";
+                term += "(" + group + ")";
+            }
+            if (!out.empty()) out += " OR ";
+            out += "(" + term + ")";
+            return;
+        }
+        for (int t = 0; t <= std::min(caps[i], left); ++t) {
+            limits[i] = t;
+            spread(b, caps, limits, i + 1, left - t, out);
+        }
+    }
+
+    bool combine(const Bucket &b, std::size_t i, int left, std::vector<const Alternative *> &chosen, int gap,
+                 std::vector<std::string> &parts) const
+    {
+        if (i == b.units) {
+            if (parts.size() >= kMaxCombinations) return false;
+            std::string e;
+            if (gap < 0) {
+                for (const Alternative *a : chosen) e += (e.empty() ? "" : " + ") + a->expr;
+            } else {
+                e = "NEAR(";
+                for (std::size_t k = 0; k < chosen.size(); ++k) e += (k ? " " : "") + chosen[k]->expr;
+                e += ", " + std::to_string(gap) + ")";
+            }
+            parts.push_back(std::move(e));
+            return true;
+        }
+        std::vector<const Alternative *> options = choices(b, i);  // copy: choices() reuses its buffer
+        for (const Alternative *a : options) {
+            if (a->typos > left) continue;
+            chosen.push_back(a);
+            bool ok = combine(b, i + 1, left - a->typos, chosen, gap, parts);
+            chosen.pop_back();
+            if (!ok) return false;
+        }
+        return true;
+    }
+
+    std::vector<Unit> units_;
+    mutable std::vector<const Alternative *> scratch_;
+};
+
+// Restricts an expression to the first `columns` full-text columns.
+std::string in_columns(int columns, const std::string &expr)
+{
+    if (columns >= kTextColumns) return expr;
+    std::string out = "{";
+    for (int c = 0; c < columns; ++c) out += (c ? " a" : "a") + std::to_string(c);
+    return out + "} : (" + expr + ")";
+}
+
+class Walker {
+public:
+    Walker(sqlite3 *db, std::int64_t need, RankedHits &out) : db_(db), need_(need), out_(out) {}
+
+    Status prepare(const SearchTables &t)
+    {
+        std::string sql = "SELECT rowid FROM " + t.fulltext + " WHERE " + t.fulltext + " MATCH ?1 ORDER BY rowid";
+        sqlite3_stmt *raw = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+            return db_error(db_, "preparing a search");
+        stmt_.reset(raw);
+        return Status::ok();
+    }
+
+    bool full() const { return static_cast<std::int64_t>(out_.rowids.size()) >= need_; }
+
+    // True when some document not placed yet matches expr.
+    Status any_left(const std::string &expr, bool &any) { return walk(expr, false, any); }
+
+    // Places the unplaced matches of expr, in rowid order, until full.
+    Status take(const std::string &expr)
+    {
+        bool unused = false;
+        return walk(expr, true, unused);
+    }
+
+    // Counts the matches of expr: exact up to kExactTotal, estimated beyond
+    // from how far into the listing the count had to read.
+    Status count(const std::string &expr, const SearchTables &t, std::int64_t &total)
+    {
+        total = 0;
+        std::int64_t last = 0;
+        if (Status st = start(expr); !st.is_ok()) return st;
+        while (total <= kExactTotal && sqlite3_step(stmt_.get()) == SQLITE_ROW) {
+            last = sqlite3_column_int64(stmt_.get(), 0);
+            ++total;
+        }
+        sqlite3_reset(stmt_.get());
+        if (total <= kExactTotal) return Status::ok();
+        sqlite3_stmt *raw = nullptr;
+        if (sqlite3_prepare_v2(db_, ("SELECT min(seq), max(seq) FROM " + t.documents).c_str(), -1, &raw, nullptr) !=
+            SQLITE_OK)
+            return db_error(db_, "estimating the number of hits");
+        std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> range(raw, sqlite3_finalize);
+        if (sqlite3_step(raw) == SQLITE_ROW) {
+            std::int64_t lo = sqlite3_column_int64(raw, 0), hi = sqlite3_column_int64(raw, 1);
+            double covered = static_cast<double>(last - lo + 1) / static_cast<double>(std::max<std::int64_t>(hi - lo + 1, 1));
+            if (covered > 0 && covered <= 1)
+                total = std::max(total, static_cast<std::int64_t>(static_cast<double>(total) / covered));
+        }
+        return Status::ok();
+    }
+
+private:
+    Status start(const std::string &expr)
+    {
+        sqlite3_reset(stmt_.get());
+        sqlite3_bind_text(stmt_.get(), 1, expr.data(), static_cast<int>(expr.size()), SQLITE_TRANSIENT);
+        return Status::ok();
+    }
+
+    Status walk(const std::string &expr, bool place, bool &any)
+    {
+        any = false;
+        if (Status st = start(expr); !st.is_ok()) return st;
+        sqlite3_stmt *s = stmt_.get();
+        int rc = SQLITE_DONE;
+        while (!full() && (rc = sqlite3_step(s)) == SQLITE_ROW) {
+            std::int64_t rowid = sqlite3_column_int64(s, 0);
+            if (placed_.count(rowid)) continue;
+            any = true;
+            if (!place) break;
+            placed_.insert(rowid);
+            out_.rowids.push_back(rowid);
+        }
+        if (!full() && !any && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+            Status st = db_error(db_, "searching");
+            sqlite3_reset(s);
+            return st;
+        }
+        sqlite3_reset(s);
+        return Status::ok();
+    }
+
+    sqlite3 *db_;
+    std::int64_t need_;
+    RankedHits &out_;
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> stmt_{nullptr, sqlite3_finalize};
+    std::unordered_set<std::int64_t> placed_;
+};
+
+Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit> &query,
+                   std::vector<Unit> &units)
+{
+    units.clear();
+    for (const QueryUnit &q : query) {
+        Unit u;
+        u.has_prefix = q.prefix;
+        if (q.phrase || q.tokens.size() != 1) {
+            std::string expr = phrase_expr(q.tokens);
+            u.whole.push_back({expr, 0});
+            if (q.prefix) u.prefix.push_back({expr + "*", 0});
+        } else {
+            const std::string &word = q.tokens[0];
+            u.whole.push_back({quoted(word), 0});
+            if (q.prefix) u.prefix.push_back({quoted(word) + "*", 0});
+            int budget = typo_budget(to_u32(word).size());
+            if (budget > 0) {
+                TypoVariants variants;
+                if (Status st = find_typo_variants(db, tables.vocabulary, word, budget, q.prefix, variants);
+                    !st.is_ok())
+                    return st;
+                for (std::size_t i = 0; i < variants.terms.size() && i < kMaxVariants; ++i)
+                    u.whole.push_back({quoted(variants.terms[i].text), variants.terms[i].distance});
+                for (std::size_t i = 0; i < variants.prefixes.size() && i < kMaxVariants; ++i)
+                    u.prefix.push_back({quoted(variants.prefixes[i].text) + "*", variants.prefixes[i].distance});
+            }
+        }
+        units.push_back(std::move(u));
+    }
+    return Status::ok();
+}
+
+}  // namespace
+
+Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit> &query, std::int64_t need,
+            RankedHits &out)
+{
+    out.rowids.clear();
+    out.total = 0;
+    if (query.empty()) return Status::ok();
+    std::vector<Unit> built;
+    if (Status st = build_units(db, tables, query, built); !st.is_ok()) return st;
+    Planner plan(std::move(built));
+    const std::size_t n = plan.units().size();
+    const bool last_is_prefix = plan.units().back().has_prefix;
+
+    Walker walker(db, need, out);
+    if (Status st = walker.prepare(tables); !st.is_ok()) return st;
+
+    // Every hit matches the first unit: the total is that count.
+    Bucket first{1, 0, Match::any};
+    first.typos = plan.max_typos(first);
+    if (Status st = walker.count(plan.anywhere(first), tables, out.total); !st.is_ok()) return st;
+    if (out.total == 0 || need <= 0) return Status::ok();
+
+    for (std::size_t k = n; k >= 1 && !walker.full(); --k) {
+        Bucket node{k, 0, Match::any};
+        int most = plan.max_typos(node);
+        node.typos = most;
+        bool any = true;
+        if (k > 1)
+            if (Status st = walker.any_left(plan.anywhere(node), any); !st.is_ok()) return st;
+        if (!any) continue;
+
+        for (int t = 0; t <= most && !walker.full(); ++t) {
+            Bucket level{k, t, Match::any};
+            std::string all = plan.anywhere(level);
+            if (most > 0)
+                if (Status st = walker.any_left(all, any); !st.is_ok()) return st;
+            if (!any) continue;
+
+            // Proximity levels: as a phrase, close, nearby, anywhere.
+            std::vector<int> gaps;
+            if (k > 1) gaps = {-1, static_cast<int>(k) - 1, 8 * (static_cast<int>(k) - 1)};
+            gaps.push_back(1 << 30);
+            for (int gap : gaps) {
+                if (walker.full()) break;
+                bool anywhere = gap == (1 << 30);
+                std::string within = anywhere ? all : plan.near(level, gap);
+                if (within.empty()) continue;
+                if (!anywhere && gaps.size() > 1)
+                    if (Status st = walker.any_left(within, any); !st.is_ok()) return st;
+                if (!any) {
+                    any = true;
+                    continue;
+                }
+                for (int columns = 1; columns <= kTextColumns && !walker.full(); ++columns) {
+                    if (columns < kTextColumns) {
+                        if (Status st = walker.any_left(in_columns(columns, within), any); !st.is_ok()) return st;
+                        if (!any) {
+                            any = true;
+                            continue;
+                        }
+                    }
+                    if (k == n && last_is_prefix) {
+                        Bucket whole{k, t, Match::whole};
+                        std::string w = anywhere ? plan.anywhere(whole) : plan.near(whole, gap);
+                        if (!w.empty())
+                            if (Status st = walker.take(in_columns(columns, w)); !st.is_ok()) return st;
+                    }
+                    if (Status st = walker.take(in_columns(columns, within)); !st.is_ok()) return st;
+                }
+            }
+        }
+        if (k == 1) break;
+    }
+    return Status::ok();
+}
+
+}  // namespace korrin

@@ -1,0 +1,181 @@
+/*
+ * Typo tolerance: edit distance in characters (a transposition of two
+ * neighbours is one edit), and the search for a word's variants in an
+ * index's vocabulary.
+ *
+ * The vocabulary is a table of the distinct terms of an index, in term
+ * order. Finding variants walks it like a trie: the distance rows of the
+ * characters a term shares with the one before are kept, and as soon as a
+ * term's beginning is more than the budget away from the word, every term
+ * with that beginning is skipped with one seek. For a budget of one that
+ * reads a few hundred terms of a vocabulary of a hundred thousand.
+ */
+#include "kr_search.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+namespace korrin {
+
+int typo_budget(std::size_t chars)
+{
+    if (chars >= 9) return 2;
+    if (chars >= 5) return 1;
+    return 0;
+}
+
+namespace {
+
+// Distance rows, one per character of a term: row[i] is the distance
+// between the word's first i characters and the term's first j characters.
+class Rows {
+public:
+    explicit Rows(std::u32string_view word) : word_(word), width_(word.size() + 1)
+    {
+        cells_.resize(width_);
+        for (std::size_t i = 0; i < width_; ++i) cells_[i] = static_cast<int>(i);
+    }
+
+    // Keeps rows 0..depth; the term now has `depth` characters.
+    void truncate(std::size_t depth)
+    {
+        cells_.resize((depth + 1) * width_);
+        term_.resize(depth);
+    }
+
+    // Appends the row for one more term character; returns its minimum.
+    int push(char32_t c)
+    {
+        std::size_t j = term_.size() + 1;
+        term_ += c;
+        cells_.resize((j + 1) * width_);
+        int *row = &cells_[j * width_];
+        const int *up = &cells_[(j - 1) * width_];
+        const int *up2 = j >= 2 ? &cells_[(j - 2) * width_] : nullptr;
+        row[0] = static_cast<int>(j);
+        int best = row[0];
+        for (std::size_t i = 1; i < width_; ++i) {
+            int v = std::min({up[i] + 1, row[i - 1] + 1, up[i - 1] + (word_[i - 1] == c ? 0 : 1)});
+            if (up2 && i >= 2 && word_[i - 1] == term_[j - 2] && word_[i - 2] == c)
+                v = std::min(v, up2[i - 2] + 1);
+            row[i] = v;
+            best = std::min(best, v);
+        }
+        return best;
+    }
+
+    // Distance between the whole word and the term's first `depth` chars.
+    int at(std::size_t depth) const { return cells_[depth * width_ + width_ - 1]; }
+    std::size_t depth() const { return term_.size(); }
+
+private:
+    std::u32string_view word_;
+    std::size_t width_;
+    std::vector<int> cells_;
+    std::u32string term_;
+};
+
+}  // namespace
+
+int edit_distance(std::u32string_view a, std::u32string_view b, int max)
+{
+    std::size_t gap = a.size() > b.size() ? a.size() - b.size() : b.size() - a.size();
+    if (gap > static_cast<std::size_t>(max)) return max + 1;
+    Rows rows(a);
+    for (char32_t c : b)
+        if (rows.push(c) > max) return max + 1;
+    return std::min(rows.at(b.size()), max + 1);
+}
+
+Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std::string_view word, int budget,
+                          bool with_prefixes, TypoVariants &out)
+{
+    out.terms.clear();
+    out.prefixes.clear();
+    if (budget <= 0) return Status::ok();
+    std::u32string w = to_u32(word);
+    std::size_t shortest = w.size() > static_cast<std::size_t>(budget) ? w.size() - budget : 1;
+    std::size_t deepest = w.size() + static_cast<std::size_t>(budget);
+
+    std::string sql = "SELECT term FROM " + vocabulary_table + " WHERE term >= ?1 ORDER BY term";
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+        return db_error(db, "reading the vocabulary");
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> stmt(raw, sqlite3_finalize);
+
+    Rows rows(w);
+    std::u32string current;           // characters of the term the rows describe
+    std::vector<std::size_t> offset;  // byte offset of each character in `bytes`
+    std::string bytes, seek_key;
+    sqlite3_bind_text(raw, 1, "", 0, SQLITE_STATIC);
+    for (;;) {
+        int rc = sqlite3_step(raw);
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_ROW) return db_error(db, "reading the vocabulary");
+        const char *text = reinterpret_cast<const char *>(sqlite3_column_text(raw, 0));
+        bytes.assign(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(raw, 0)));
+        std::u32string term;
+        offset.clear();
+        for (std::size_t i = 0; i < bytes.size();) {
+            offset.push_back(i);
+            term += decode_char(bytes, i);
+        }
+        offset.push_back(bytes.size());
+
+        std::size_t common = 0;
+        while (common < current.size() && common < term.size() && current[common] == term[common]) ++common;
+        rows.truncate(std::min(common, rows.depth()));
+        current = term;
+
+        // Extend the rows; stop at the first character too far from the word.
+        std::size_t limit = std::min(term.size(), deepest);
+        std::size_t dead = 0;
+        while (rows.depth() < limit) {
+            if (rows.push(term[rows.depth()]) > budget) {
+                dead = rows.depth();
+                break;
+            }
+        }
+        std::size_t reached = dead ? dead - 1 : rows.depth();
+        if (dead == 0 && term.size() >= shortest && term.size() <= deepest) {
+            int d = rows.at(term.size());
+            if (d > 0 && d <= budget) out.terms.push_back({bytes, d});
+        }
+        if (with_prefixes) {
+            // The closest beginning of this term, shortest first.
+            int best = budget + 1;
+            std::size_t best_depth = 0;
+            for (std::size_t j = shortest; j <= reached; ++j)
+                if (rows.at(j) < best) {
+                    best = rows.at(j);
+                    best_depth = j;
+                }
+            if (best > 0 && best <= budget) {
+                std::string prefix = bytes.substr(0, offset[best_depth]);
+                bool covered = false;
+                for (const TypoVariant &v : out.prefixes)
+                    covered = covered || (v.distance <= best && prefix.starts_with(v.text));
+                if (!covered) out.prefixes.push_back({std::move(prefix), best});
+            }
+        }
+        if (dead == 0) {
+            if (term.size() <= deepest) continue;  // longer terms may follow
+            dead = deepest;                       // every term below this beginning is alike
+        }
+        // Skip every term that begins like this one's first `dead` characters:
+        // no UTF-8 text holds the byte 0xFF, so it sorts after all of them.
+        seek_key.assign(bytes, 0, offset[dead]);
+        seek_key += '\xFF';
+        sqlite3_reset(raw);
+        sqlite3_bind_text(raw, 1, seek_key.data(), static_cast<int>(seek_key.size()), SQLITE_STATIC);
+    }
+    auto order = [](const TypoVariant &a, const TypoVariant &b) {
+        return a.distance != b.distance ? a.distance < b.distance : a.text < b.text;
+    };
+    std::sort(out.terms.begin(), out.terms.end(), order);
+    std::sort(out.prefixes.begin(), out.prefixes.end(), order);
+    return Status::ok();
+}
+
+}  // namespace korrin

@@ -1,0 +1,313 @@
+/*
+ * What a word is, on both sides of the full-text index.
+ *
+ * Documents: every string value goes to one of kTextColumns columns by the
+ * place of its top-level attribute, after unspaced characters (ideographs,
+ * kana, Thai...) are set apart with spaces, so each is one token.
+ * Queries: split by the same tokenizer the full-text table uses (unicode61,
+ * diacritics removed, case folded), with double quotes marking phrases and
+ * runs of unspaced characters kept together as phrases.
+ */
+#include "kr_search.h"
+
+#include <sqlite3.h>
+#include <yyjson.h>
+
+#include <algorithm>
+
+namespace korrin {
+
+// Marks that sit on the character before them. The tokenizer treats them as
+// separators, so in unspaced scripts they must not split a run of text.
+static bool is_combining_mark(char32_t c)
+{
+    return (c >= 0x0300 && c <= 0x036F) || c == 0x0E31 || (c >= 0x0E34 && c <= 0x0E3A) ||
+           (c >= 0x0E47 && c <= 0x0E4E) || c == 0x0EB1 || (c >= 0x0EB4 && c <= 0x0EBC) ||
+           (c >= 0x0EC8 && c <= 0x0ECD) || (c >= 0x102B && c <= 0x103E) ||
+           (c >= 0x17B4 && c <= 0x17D3) || c == 0x3099 || c == 0x309A;
+}
+
+bool is_unspaced_char(char32_t c)
+{
+    if (is_combining_mark(c)) return false;
+    return (c >= 0x0E00 && c <= 0x0EFF) ||    // Thai, Lao
+           (c >= 0x1000 && c <= 0x109F) ||    // Myanmar
+           (c >= 0x1780 && c <= 0x17FF) ||    // Khmer
+           (c >= 0x3005 && c <= 0x3007) ||    // ideographic iteration and zero
+           (c >= 0x3040 && c <= 0x30FF) ||    // Hiragana, Katakana
+           (c >= 0x31F0 && c <= 0x31FF) ||    // Katakana extensions
+           (c >= 0x3400 && c <= 0x4DBF) ||    // CJK extension A
+           (c >= 0x4E00 && c <= 0x9FFF) ||    // CJK unified ideographs
+           (c >= 0xF900 && c <= 0xFAFF) ||    // CJK compatibility ideographs
+           (c >= 0xFF66 && c <= 0xFF9F) ||    // half-width Katakana
+           (c >= 0x20000 && c <= 0x3FFFF);    // CJK extensions B and beyond
+}
+
+char32_t decode_char(std::string_view s, std::size_t &i)
+{
+    auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char c = b(i);
+    if (c < 0x80) {
+        ++i;
+        return c;
+    }
+    std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+    if (n == 0 || c > 0xF4 || i + n > s.size()) {
+        ++i;
+        return 0xFFFD;
+    }
+    char32_t cp = c & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    bool overlong = (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return 0xFFFD;
+    }
+    i += n;
+    return cp;
+}
+
+std::u32string to_u32(std::string_view s)
+{
+    std::u32string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) out += decode_char(s, i);
+    return out;
+}
+
+void append_utf8(std::string &out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+void append_segmented(std::string &out, std::string_view text)
+{
+    // Fast path: nothing below U+0E00 needs a space.
+    std::size_t i = 0;
+    while (i < text.size()) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0xE0) break;
+        ++i;
+    }
+    out.append(text.substr(0, i));
+    while (i < text.size()) {
+        std::size_t start = i;
+        char32_t c = decode_char(text, i);
+        if (is_unspaced_char(c)) {
+            out += ' ';
+            out.append(text.substr(start, i - start));
+            out += ' ';
+        } else {
+            out.append(text.substr(start, i - start));
+        }
+    }
+}
+
+void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns])
+{
+    for (std::string &s : out) s.clear();
+    if (!yyjson_is_obj(doc)) return;
+    int column = 0;
+    std::vector<yyjson_val *> stack;  // explicit: bodies may nest deeper than the C stack
+    yyjson_obj_iter top = yyjson_obj_iter_with(doc);
+    while (yyjson_val *key = yyjson_obj_iter_next(&top)) {
+        std::string &text = out[std::min(column, kTextColumns - 1)];
+        bool had_text = false;
+        stack.assign(1, yyjson_obj_iter_get_val(key));
+        while (!stack.empty()) {
+            yyjson_val *v = stack.back();
+            stack.pop_back();
+            if (yyjson_is_str(v)) {
+                if (!text.empty()) text += '\n';
+                append_segmented(text, std::string_view(yyjson_get_str(v), yyjson_get_len(v)));
+                had_text = true;
+            } else if (yyjson_is_obj(v) || yyjson_is_arr(v)) {
+                // Children go on the stack in reverse so they come off in order.
+                std::size_t mark = stack.size();
+                if (yyjson_is_obj(v)) {
+                    yyjson_obj_iter it = yyjson_obj_iter_with(v);
+                    while (yyjson_val *k = yyjson_obj_iter_next(&it)) stack.push_back(yyjson_obj_iter_get_val(k));
+                } else {
+                    yyjson_arr_iter it = yyjson_arr_iter_with(v);
+                    while (yyjson_val *e = yyjson_arr_iter_next(&it)) stack.push_back(e);
+                }
+                std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
+            }
+        }
+        if (had_text) ++column;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Tokenizer
+// ---------------------------------------------------------------------------
+Tokenizer::~Tokenizer()
+{
+    if (tok_ && api_) api_->xDelete(tok_);
+}
+
+Status Tokenizer::open(sqlite3 *db)
+{
+    fts5_api *fts = nullptr;
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &stmt, nullptr) != SQLITE_OK)
+        return db_error(db, "preparing the word tokenizer");
+    // The pointer binding is how FTS5 hands out its C interface.
+    sqlite3_bind_pointer(stmt, 1, static_cast<void *>(&fts), "fts5_api_ptr", nullptr);
+    sqlite3_step(stmt);
+    sqlite3_finalize(stmt);
+    if (fts == nullptr) return Status::error("The full-text search module is not available.");
+    api_ = std::make_unique<fts5_tokenizer>();
+    void *user_data = nullptr;
+    if (fts->xFindTokenizer(fts, kTokenizerName, &user_data, api_.get()) != SQLITE_OK)
+        return Status::error("The full-text tokenizer is not available.");
+    const char *args[] = {"remove_diacritics", "2"};
+    if (api_->xCreate(user_data, args, 2, &tok_) != SQLITE_OK) {
+        tok_ = nullptr;
+        return Status::error("The full-text tokenizer cannot be created.");
+    }
+    return Status::ok();
+}
+
+namespace {
+int push_token(void *ctx, int /*flags*/, const char *token, int len, int start, int end)
+{
+    if (len > 0)
+        static_cast<std::vector<Tokenizer::Token> *>(ctx)->push_back(
+            {std::string(token, static_cast<std::size_t>(len)), start, end});
+    return SQLITE_OK;
+}
+
+int insert_token(void *ctx, int /*flags*/, const char *token, int len, int /*start*/, int /*end*/)
+{
+    if (len > 0) static_cast<std::unordered_set<std::string> *>(ctx)->emplace(token, static_cast<std::size_t>(len));
+    return SQLITE_OK;
+}
+}  // namespace
+
+Status Tokenizer::tokenize(std::string_view text, std::vector<Token> &out, bool for_query) const
+{
+    out.clear();
+    if (!tok_) return Status::error("The full-text tokenizer is not open.");
+    int rc = api_->xTokenize(tok_, &out, for_query ? FTS5_TOKENIZE_QUERY : FTS5_TOKENIZE_DOCUMENT, text.data(),
+                             static_cast<int>(text.size()), push_token);
+    if (rc != SQLITE_OK) return Status::error("The text cannot be split into words.");
+    return Status::ok();
+}
+
+Status Tokenizer::collect(std::string_view text, std::unordered_set<std::string> &terms) const
+{
+    if (!tok_) return Status::error("The full-text tokenizer is not open.");
+    int rc = api_->xTokenize(tok_, &terms, FTS5_TOKENIZE_DOCUMENT, text.data(), static_cast<int>(text.size()),
+                             insert_token);
+    if (rc != SQLITE_OK) return Status::error("The text cannot be split into words.");
+    return Status::ok();
+}
+
+// ---------------------------------------------------------------------------
+// Queries
+// ---------------------------------------------------------------------------
+namespace {
+
+// True when text holds only combining marks (an empty gap included).
+bool only_marks(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();)
+        if (!is_combining_mark(decode_char(text, i))) return false;
+    return true;
+}
+
+// Adds the units of text outside double quotes: words, and runs of unspaced
+// characters that stay together across combining marks.
+Status add_plain_units(const Tokenizer &tok, std::string_view text, std::vector<QueryUnit> &units)
+{
+    std::vector<Tokenizer::Token> tokens;
+    if (Status st = tok.tokenize(text, tokens, true); !st.is_ok()) return st;
+    bool run_open = false;  // the last unit is a run that may go on
+    int last_end = 0;
+    for (const Tokenizer::Token &t : tokens) {
+        std::string_view gap = text.substr(static_cast<std::size_t>(last_end),
+                                           static_cast<std::size_t>(std::max(0, t.start - last_end)));
+        if (run_open && !only_marks(gap)) run_open = false;
+        last_end = t.end;
+        std::string word;
+        std::string_view folded(t.text);
+        for (std::size_t i = 0; i < folded.size();) {
+            std::size_t start = i;
+            char32_t c = decode_char(folded, i);
+            if (!is_unspaced_char(c)) {
+                word.append(folded.substr(start, i - start));
+                run_open = false;
+                continue;
+            }
+            if (!word.empty()) {
+                units.push_back({{std::move(word)}, false, false});
+                word.clear();
+            }
+            if (!run_open) units.push_back({{}, true, false});
+            units.back().tokens.emplace_back(folded.substr(start, i - start));
+            run_open = true;
+        }
+        if (!word.empty()) units.push_back({{std::move(word)}, false, false});
+    }
+    return Status::ok();
+}
+
+}  // namespace
+
+Status parse_query(const Tokenizer &tok, std::string_view query, std::vector<QueryUnit> &units)
+{
+    units.clear();
+    bool closed = true;
+    for (std::size_t i = 0; i < query.size();) {
+        std::size_t quote = query.find('"', i);
+        if (quote == std::string_view::npos) quote = query.size();
+        if (Status st = add_plain_units(tok, query.substr(i, quote - i), units); !st.is_ok()) return st;
+        if (quote >= query.size()) break;
+        std::size_t end = query.find('"', quote + 1);
+        closed = end != std::string_view::npos;
+        if (!closed) end = query.size();
+        std::string segmented;
+        append_segmented(segmented, query.substr(quote + 1, end - quote - 1));
+        std::vector<Tokenizer::Token> tokens;
+        if (Status st = tok.tokenize(segmented, tokens, true); !st.is_ok()) return st;
+        if (!tokens.empty()) {
+            QueryUnit phrase{{}, true, false};
+            for (Tokenizer::Token &t : tokens) phrase.tokens.push_back(std::move(t.text));
+            // One word in quotes is still exact: no typos, no prefix.
+            units.push_back(std::move(phrase));
+        } else {
+            closed = true;
+        }
+        i = end + 1;
+    }
+    if (!units.empty()) {
+        QueryUnit &last = units.back();
+        // A word being typed, or a phrase whose closing quote is not typed
+        // yet, may be the beginning of a longer word.
+        last.prefix = !last.phrase || !closed;
+    }
+    return Status::ok();
+}
+
+}  // namespace korrin

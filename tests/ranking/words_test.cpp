@@ -1,0 +1,114 @@
+// Query parsing (words, phrases, runs of unspaced characters), the spaces
+// set around unspaced characters, and which column each value goes to.
+#include "kr_search.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <yyjson.h>
+
+#include <cstring>
+
+namespace korrin {
+namespace {
+
+class Words : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
+        ASSERT_TRUE(tok_.open(db_).is_ok());
+    }
+    void TearDown() override { sqlite3_close(db_); }
+
+    // Units written as: word, word* (prefix), "a b" (phrase), "a b"* .
+    std::string parsed(std::string_view query)
+    {
+        std::vector<QueryUnit> units;
+        Status st = parse_query(tok_, query, units);
+        if (!st.is_ok()) return "error: " + st.message();
+        std::string out;
+        for (const QueryUnit &u : units) {
+            if (!out.empty()) out += ' ';
+            std::string inner;
+            for (const std::string &t : u.tokens) inner += (inner.empty() ? "" : " ") + t;
+            out += u.phrase ? "\"" + inner + "\"" : inner;
+            if (u.prefix) out += '*';
+        }
+        return out;
+    }
+
+    sqlite3 *db_ = nullptr;
+    Tokenizer tok_;
+};
+
+TEST_F(Words, SplitsQueriesIntoUnits)
+{
+    struct Case {
+        const char *query, *want;
+    } cases[] = {
+        {"", ""},
+        {"   ", ""},
+        {"Dune", "dune*"},
+        {"CRÈME Brûlée", "creme brulee*"},
+        {"harry potter goblet", "harry potter goblet*"},
+        {"\"new york\"", "\"new york\""},
+        {"escape \"new york\"", "escape \"new york\""},
+        {"\"new york\" escape", "\"new york\" escape*"},
+        {"\"new yo", "\"new yo\"*"},             // quote not closed yet: still typing
+        {"\"dune\"", "\"dune\""},                // a quoted word is exact
+        {"\"\" dune", "dune*"},                  // empty quotes are nothing
+        {"東京", "\"東 京\""},
+        {"東京 タワー", "\"東 京\" \"タ ワ ー\""},
+        {"東京tower", "\"東 京\" tower*"},
+        {"tower東京", "tower \"東 京\""},
+        {"กรุงเทพ", "\"ก ร ง เ ท พ\""},          // a vowel mark does not split the run
+        {"pokémon-red!", "pokemon red*"},
+        {"AND OR NOT NEAR *", "and or not near*"},  // no query syntax reaches the index
+    };
+    for (const Case &c : cases) EXPECT_EQ(parsed(c.query), c.want) << "query: " << c.query;
+}
+
+TEST(Segmenting, SetsUnspacedCharactersApart)
+{
+    struct Case {
+        const char *text, *want;
+    } cases[] = {
+        {"plain text", "plain text"},
+        {"Zürich café", "Zürich café"},
+        {"東京", " 東  京 "},
+        {"東京tower", " 東  京 tower"},
+        {"ก่", " ก ่"},     // the mark stays after its letter
+        {"서울 여행", "서울 여행"},  // Korean is written with spaces
+    };
+    for (const Case &c : cases) {
+        std::string out;
+        append_segmented(out, c.text);
+        EXPECT_EQ(out, c.want) << c.text;
+    }
+}
+
+TEST(Columns, FollowTheDocumentsAttributeOrder)
+{
+    struct Case {
+        const char *json;
+        std::vector<std::string> want;
+    } cases[] = {
+        {R"({"id":1,"title":"Dune","overview":"Sand","tags":["a","b"]})", {"Dune", "Sand", "a\nb", ""}},
+        {R"({"overview":"Sand","title":"Dune"})", {"Sand", "Dune", "", ""}},
+        {R"({"a":"1","b":"2","c":"3","d":"4","e":"5"})", {"1", "2", "3", "4\n5"}},
+        {R"({"n":5,"x":null,"nested":{"k":"v","deep":["w"]}})", {"v\nw", "", "", ""}},
+        {R"({"t":"東京"})", {" 東  京 ", "", "", ""}},
+        {R"([1,2])", {"", "", "", ""}},
+    };
+    for (const Case &c : cases) {
+        yyjson_doc *doc = yyjson_read(c.json, std::strlen(c.json), 0);
+        ASSERT_NE(doc, nullptr) << c.json;
+        std::string cols[kTextColumns];
+        column_texts(yyjson_doc_get_root(doc), cols);
+        yyjson_doc_free(doc);
+        EXPECT_EQ(std::vector<std::string>(cols, cols + kTextColumns), c.want) << c.json;
+    }
+}
+
+}  // namespace
+}  // namespace korrin
