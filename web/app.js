@@ -260,7 +260,8 @@
       .filter((e) => e.uid);
     if (state.current && !state.indexes.some((e) => e.uid === state.current)) choose(null);
     if (!state.current) {
-      const wanted = decodeURIComponent(location.hash.slice(1));
+      let wanted = '';
+      try { wanted = decodeURIComponent(location.hash.slice(1)); } catch (e) { /* a hand-typed bad hash */ }
       const pick = state.indexes.find((e) => e.uid === wanted) || state.indexes[0];
       if (pick) choose(pick.uid);
     } else {
