@@ -59,7 +59,10 @@ static void kr_documents_list(const char *index_uid)
         kr_respond_json(200, "[]");
         return;
     }
-    yyjson_doc *doc = yyjson_read(result, strlen(result), 0);
+    /* Numbers are kept as their text: read as doubles and written back they
+     * would lose digits (8.50 becomes 8.5, a 30-digit integer a rounded
+     * float), and the listing would show other values than were stored. */
+    yyjson_doc *doc = yyjson_read(result, strlen(result), YYJSON_READ_NUMBER_AS_RAW);
     if (doc == NULL) {
         kr_respond_json(200, "[]");
         return;

@@ -62,6 +62,15 @@ TEST_F(DocumentsTest, EveryRowOfTheReplyTable)
         {"list indented", {"GET"}, "movies", NULL,
          [](FakeEngine &e) { e.search_result = "{\n  \"hits\" : [ { \"id\" : 1 } , 2 ]\n}\n"; },
          json_reply(200, "[{\"id\":1},2]"), "korrin_search"},
+        {"list keeps number texts", {"GET"}, "movies", NULL,
+         [](FakeEngine &e) {
+             e.search_result = "{\"hits\":[{\"p\":8.50,\"big\":123456789012345678901234567890,"
+                               "\"tiny\":1e-400,\"n\":-0}]}";
+         },
+         json_reply(200, "[{\"p\":8.50,\"big\":123456789012345678901234567890,\"tiny\":1e-400,\"n\":-0}]"),
+         "korrin_search"},
+        {"list invalid number", {"GET"}, "movies", NULL,
+         [](FakeEngine &e) { e.search_result = "{\"hits\":[01]}"; }, json_reply(200, "[]"), "korrin_search"},
         {"list Hits", {"GET"}, "movies", NULL, [](FakeEngine &e) { e.search_result = "{\"Hits\":[1]}"; },
          json_reply(200, "[]"), "korrin_search"},
         {"list top-level array", {"GET"}, "movies", NULL, [](FakeEngine &e) { e.search_result = "[1]"; },
