@@ -135,7 +135,9 @@ Status infer_primary_key(std::string_view uid, yyjson_val *first, std::string &p
     std::string names;
     for (std::size_t i = 0; i < candidates.size() && i < 5; ++i) {
         if (i) names += ", ";
-        names += "`" + shown(candidates[i]) + "`";
+        names += '`';
+        names += shown(candidates[i]);
+        names += '`';
     }
     if (candidates.size() > 5) names += ", ...";
     return Status::error(what + "the first document has several attributes whose name ends in "
