@@ -598,12 +598,14 @@
     const prev = $('prev-page');
     const next = $('next-page');
     if (!limit) {
+      $('pager').hidden = true;
       prev.disabled = next.disabled = true;
       $('page-info').textContent = '';
       return;
     }
     const pages = Math.max(1, Math.ceil(total / limit));
     const page = Math.floor(offset / limit) + 1;
+    $('pager').hidden = pages <= 1 && offset === 0;
     prev.disabled = offset <= 0;
     next.disabled = offset + shown >= total || shown < limit;
     $('page-info').textContent = shown

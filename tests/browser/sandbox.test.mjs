@@ -320,6 +320,7 @@ test('the page fits a phone\'s width', async () => {
   }));
   assert.ok(scroll <= inner, `the page is ${scroll} px wide in a ${inner} px window`);
   await shot(page, '10-phone');
+  await page.screenshot({ path: path.join(SHOTS, '10-phone-first-screen.png') });
   await page.close();
 });
 
