@@ -238,3 +238,24 @@ TEST(EngineLifecycle, CallsBeforeInitFailCleanly)
 }
 
 }  // namespace
+
+namespace {
+
+// Nesting far deeper than any C stack allows recursion for: stored, found,
+// returned and deleted like any document.
+TEST_F(AddsTest, DeeplyNestedDocumentsRoundTrip)
+{
+    std::string deep = "{\"id\":1,\"a\":";
+    for (int i = 0; i < 100000; ++i) deep += "[";
+    deep += "\"bottom\"";
+    for (int i = 0; i < 100000; ++i) deep += "]";
+    deep += "}";
+    ASSERT_EQ(add("deep", deep), 1);
+    EXPECT_EQ(get("deep", "1"), deep);
+    const char *r = korrin_search("deep", "bottom", 0, 0);
+    ASSERT_NE(r, nullptr);
+    EXPECT_NE(std::string(r).find("\"estimatedTotalHits\":1}"), std::string::npos);
+    EXPECT_EQ(korrin_document_delete("deep", "1"), 0) << error();
+}
+
+}  // namespace
