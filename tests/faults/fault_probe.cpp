@@ -8,6 +8,9 @@
 //                                    prints its rows, exit 0 only for "ok"
 //   fault_probe version STORAGE      the store's format version
 //                                    (PRAGMA user_version)
+//   fault_probe snapshot STORAGE     the index list, then every document of
+//                                    every index: the whole visible state,
+//                                    for comparing before and after a request
 //
 // Exit 2 for a usage or engine start error, with the message on stderr.
 #include <korrin.h>
@@ -32,10 +35,11 @@ int dump(const char *storage, const char *uid)
             korrin_cleanup();
             return offset == 0 ? 3 : 2;
         }
-        yyjson_doc *doc = yyjson_read(page, strlen(page), 0);
+        // Numbers stay as sent (1e400, integers beyond 64 bits).
+        yyjson_doc *doc = yyjson_read(page, strlen(page), YYJSON_READ_NUMBER_AS_RAW);
         yyjson_val *hits = yyjson_obj_get(yyjson_doc_get_root(doc), "hits");
         if (!yyjson_is_arr(hits)) {
-            fprintf(stderr, "listing without hits: %s\n", page);
+            fprintf(stderr, "listing without hits: %.300s\n", page);
             return 2;
         }
         size_t i, n;
@@ -52,6 +56,37 @@ int dump(const char *storage, const char *uid)
         if (korrin_init(storage) != 0) return 2;
     }
     korrin_cleanup();
+    return 0;
+}
+
+int snapshot(const char *storage)
+{
+    if (korrin_init(storage) != 0) {
+        fprintf(stderr, "korrin_init: %s\n", korrin_last_error());
+        return 2;
+    }
+    const char *list = korrin_indexes_list_json();
+    puts(list);
+    yyjson_doc *doc = yyjson_read(list, strlen(list), 0);
+    std::string names;
+    size_t i, n;
+    yyjson_val *index;
+    yyjson_arr_foreach(yyjson_doc_get_root(doc), i, n, index) {
+        names += yyjson_get_str(yyjson_obj_get(index, "name"));
+        names += '\n';
+    }
+    yyjson_doc_free(doc);
+    korrin_cleanup();
+    fflush(stdout);
+    for (size_t at = 0; at < names.size();) {
+        size_t end = names.find('\n', at);
+        std::string name = names.substr(at, end - at);
+        at = end + 1;
+        printf("index %s\n", name.c_str());
+        fflush(stdout);
+        if (dump(storage, name.c_str()) != 0) return 2;
+        fflush(stdout);
+    }
     return 0;
 }
 
@@ -91,7 +126,8 @@ int main(int argc, char **argv)
 {
     if (argc == 4 && strcmp(argv[1], "dump") == 0) return dump(argv[2], argv[3]);
     if (argc == 3 && strcmp(argv[1], "integrity") == 0) return pragma(argv[2], "PRAGMA integrity_check", true);
+    if (argc == 3 && strcmp(argv[1], "snapshot") == 0) return snapshot(argv[2]);
     if (argc == 3 && strcmp(argv[1], "version") == 0) return pragma(argv[2], "PRAGMA user_version", false);
-    fprintf(stderr, "usage: fault_probe dump STORAGE UID | integrity STORAGE | version STORAGE\n");
+    fprintf(stderr, "usage: fault_probe dump STORAGE UID | integrity|version|snapshot STORAGE\n");
     return 2;
 }
