@@ -383,10 +383,11 @@ Status create_index(Store &s, std::string_view uid, std::string_view primary_key
                       "');"
                       // A big batch fills FTS5's in-memory hash many times; at the
                       // default 1 MB each flush writes a small segment that is merged
-                      // again soon after. 16 MB took a third off the CPU of a 100 MB
-                      // batch here (bench/budget).
+                      // again soon after. 8 MB took a third off the CPU of a 100 MB
+                      // batch here (bench/budget); larger tables lose it again to
+                      // cache misses.
                       "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
-                      ", rank) VALUES('hashsize', 16777216);"
+                      ", rank) VALUES('hashsize', 8388608);"
                       "CREATE TABLE " + info.fields_table() +
                       "(name TEXT PRIMARY KEY, count INTEGER NOT NULL) WITHOUT ROWID;";
     return s.exec(sql.c_str());
@@ -594,9 +595,9 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
     Batch batch;
     if (Status st = batch.parse(text_body); !st.is_ok()) return st;
 
-    // Big batches get a larger page cache (32 MB): fewer pages spilled and
+    // Big batches get a larger page cache (16 MB): fewer pages spilled and
     // written twice, while peak memory stays within about three bodies.
-    if (text_body.size() > (4u << 20)) (void)s.exec("PRAGMA cache_size=-32768");
+    if (text_body.size() > (4u << 20)) (void)s.exec("PRAGMA cache_size=-16384");
 
     if (Status st = s.begin_write(); !st.is_ok()) return st;
     WriteTx tx(s);

@@ -94,6 +94,29 @@ double cpu_seconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+// Resident memory in MB from /proc/self/status ("VmRSS" now, "VmHWM" peak).
+double memory_mb(const char *field)
+{
+    FILE *f = fopen("/proc/self/status", "r");
+    if (!f) return 0;
+    char line[256];
+    double kb = 0;
+    std::size_t n = strlen(field);
+    while (fgets(line, sizeof line, f))
+        if (!strncmp(line, field, n) && line[n] == ':') kb = atof(line + n + 1);
+    fclose(f);
+    return kb / 1024;
+}
+
+// Lets VmHWM start again from the current resident size.
+void reset_peak_memory()
+{
+    if (FILE *f = fopen("/proc/self/clear_refs", "w")) {
+        fputs("5", f);
+        fclose(f);
+    }
+}
+
 double wall_seconds()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -112,12 +135,20 @@ int fill(const char *dir, long total, long batch)
             body += document(first + i, v, rng);
         }
         body += ']';
+        body.shrink_to_fit();
+        reset_peak_memory();
+        double rss0 = memory_mb("VmRSS");
         double t0 = wall_seconds(), c0 = cpu_seconds();
         int added = korrin_documents_add("bench", body.c_str());
         double t = wall_seconds() - t0, c = cpu_seconds() - c0;
         if (added != n) return fprintf(stderr, "add: %s\n", korrin_last_error()), 1;
-        printf("batch %ld..%ld: %ld docs, %.1f MB, %.2f s wall, %.2f s cpu, %.0f docs/s\n", first, first + n - 1, n,
-               static_cast<double>(body.size()) / 1e6, t, c, static_cast<double>(n) / t);
+        double body_mb = static_cast<double>(body.size()) / (1 << 20);
+        double peak = memory_mb("VmHWM");
+        printf("batch %ld..%ld: %ld docs, %.1f MB, %.2f s wall (%.0f docs/s), %.2f s cpu (%.0f docs/s), "
+               "peak memory %.0f MB = body x %.2f (the caller's body %.0f MB and %.0f MB before the call "
+               "included)\n",
+               first, first + n - 1, n, body_mb, t, static_cast<double>(n) / t, c, static_cast<double>(n) / c, peak,
+               peak / body_mb, body_mb, rss0);
         fflush(stdout);
     }
     korrin_cleanup();
