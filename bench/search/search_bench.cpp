@@ -135,8 +135,8 @@ int query(const std::string &dir, int runs, int argc, char **argv)
         }
         std::sort(times.begin(), times.end());
         const char *total = std::strstr(reply.c_str(), "\"estimatedTotalHits\":");
-        std::printf("query %-24s min %7.2f ms  median %7.2f ms  max %7.2f ms  hits %s\n",
-                    ("\"" + std::string(argv[q]) + "\"").c_str(), times.front(), times[times.size() / 2],
+        std::printf("query \"%s\"%*s min %7.2f ms  median %7.2f ms  max %7.2f ms  hits %s\n", argv[q],
+                    std::max(0, 22 - static_cast<int>(std::strlen(argv[q]))), "", times.front(), times[times.size() / 2],
                     times.back(), total ? total + 21 : "?");
     }
     return 0;
