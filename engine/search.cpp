@@ -133,7 +133,9 @@ Status op_search(Store &s, const char *uid, const char *query, std::int32_t limi
         if (walked == walk && walked > kExactTotal) {
             // The walk stopped early: extrapolate the share of the rowid
             // range it covered to the whole index.
-            Statement range(s.db(), "SELECT min(seq), max(seq) FROM " + info.documents_table());
+            // Two subqueries: min() and max() together would scan the table.
+            Statement range(s.db(), "SELECT (SELECT min(seq) FROM " + info.documents_table() +
+                                        "), (SELECT max(seq) FROM " + info.documents_table() + ")");
             if (range.step()) {
                 std::int64_t lo = range.column_int(0), hi = range.column_int(1);
                 double covered = static_cast<double>(last_rowid - lo + 1) / static_cast<double>(hi - lo + 1);
