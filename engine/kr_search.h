@@ -40,6 +40,9 @@ namespace korrin {
 // in is what ranks a title match above a description match.
 inline constexpr int kTextColumns = 4;
 
+// The names of those columns for a CREATE or INSERT: "a0, a1, a2, a3".
+std::string fulltext_columns();
+
 // Chinese, Japanese, Thai, Lao, Khmer and Myanmar are written without spaces
 // between words: such characters are indexed one per token so any substring
 // can be found as a phrase.
@@ -142,10 +145,10 @@ struct RankedHits {
     std::int64_t total = 0;            // exact up to 1000, an estimate beyond
 };
 
-// The hits of a parsed query, best first, up to `need` of them. Ranking, in
-// order: more units matched (units are dropped from the end), fewer typos,
-// closer together, earlier column, whole word before prefix; ties in listing
-// order.
+// The hits of a parsed query, best first, up to `need` of them. Every unit
+// must match; when no document has them all, units are dropped from the end
+// until some document matches. Ranking, in order: fewer typos, closer
+// together, earlier column, whole word before prefix; ties in listing order.
 Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit> &units,
             std::int64_t need, RankedHits &out);
 

@@ -1,9 +1,10 @@
 /*
  * The ranking cascade.
  *
- * A document's rank is the first bucket, in this order, whose full-text
- * query matches it:
- *   1. units matched: all of them, then without the last, and so on;
+ * Units matched: every unit of the query must match; when no document has
+ * them all, units are dropped from the end, one at a time, until some
+ * document matches. Among those documents, a document's rank is the first
+ * bucket, in this order, whose full-text query matches it:
  *   2. typos in total: 0, 1, 2, ...;
  *   3. proximity: in order and adjacent, close (NEAR), nearby, anywhere;
  *   4. column: all matched words within the first column, the first two, ...;
@@ -33,10 +34,13 @@ namespace {
 constexpr std::int64_t kExactTotal = 1000;
 constexpr std::size_t kMaxVariants = 24;      // typo variants kept per word and kind
 constexpr std::size_t kMaxCombinations = 64;  // alternatives combined for proximity
+constexpr std::size_t kMaxExpansion = 48;     // words a prefix is spelled out as
+constexpr std::size_t kIndexedPrefix = 2;     // prefixes the full-text index keeps
 
-// One way a unit can match: an FTS5 phrase such as "new" + "york" or "yor"*.
+// One way a unit can match, in one or more forms: FTS5 phrases such as
+// "new" + "york", "yor"*, or the vocabulary's words that begin with "yor".
 struct Alternative {
-    std::string expr;
+    std::vector<std::string> forms;
     int typos = 0;
 };
 
@@ -122,7 +126,7 @@ public:
     // many combinations of alternatives to write out.
     std::string near(const Bucket &b, int gap) const
     {
-        std::vector<const Alternative *> chosen;
+        std::vector<const std::string *> chosen;
         std::vector<std::string> parts;
         if (!combine(b, 0, b.typos, chosen, gap, parts)) return {};
         std::string out;
@@ -144,9 +148,12 @@ private:
                 std::string group;
                 for (const Alternative *a : choices(b, u)) {
                     if (a->typos > limits[u]) continue;
-                    if (!group.empty()) group += " OR ";
-                    group += a->expr;
+                    for (const std::string &f : a->forms) {
+                        if (!group.empty()) group += " OR ";
+                        group += f;
+                    }
                 }
+                if (group.empty()) group = "\"\"";  // matches nothing
                 if (!term.empty()) term += " AND ";
                 term += "(" + group + ")";
             }
@@ -160,17 +167,17 @@ private:
         }
     }
 
-    bool combine(const Bucket &b, std::size_t i, int left, std::vector<const Alternative *> &chosen, int gap,
+    bool combine(const Bucket &b, std::size_t i, int left, std::vector<const std::string *> &chosen, int gap,
                  std::vector<std::string> &parts) const
     {
         if (i == b.units) {
             if (parts.size() >= kMaxCombinations) return false;
             std::string e;
             if (gap < 0) {
-                for (const Alternative *a : chosen) e += (e.empty() ? "" : " + ") + a->expr;
+                for (const std::string *f : chosen) e += (e.empty() ? "" : " + ") + *f;
             } else {
                 e = "NEAR(";
-                for (std::size_t k = 0; k < chosen.size(); ++k) e += (k ? " " : "") + chosen[k]->expr;
+                for (std::size_t k = 0; k < chosen.size(); ++k) e += (k ? " " : "") + *chosen[k];
                 e += ", " + std::to_string(gap) + ")";
             }
             parts.push_back(std::move(e));
@@ -179,10 +186,12 @@ private:
         std::vector<const Alternative *> options = choices(b, i);  // copy: choices() reuses its buffer
         for (const Alternative *a : options) {
             if (a->typos > left) continue;
-            chosen.push_back(a);
-            bool ok = combine(b, i + 1, left - a->typos, chosen, gap, parts);
-            chosen.pop_back();
-            if (!ok) return false;
+            for (const std::string &f : a->forms) {
+                chosen.push_back(&f);
+                bool ok = combine(b, i + 1, left - a->typos, chosen, gap, parts);
+                chosen.pop_back();
+                if (!ok) return false;
+            }
         }
         return true;
     }
@@ -291,6 +300,35 @@ private:
     std::unordered_set<std::int64_t> placed_;
 };
 
+// A prefix as the words of the vocabulary that begin with it, while there
+// are few: FTS5 reads such words lazily in rowid order, but a prefix query
+// merges every matching word's list in full before the first row. Short
+// prefixes have an index of their own and stay prefix queries.
+Status prefix_forms(sqlite3 *db, const SearchTables &tables, const std::string &prefix, std::vector<std::string> &forms)
+{
+    forms.clear();
+    if (to_u32(prefix).size() <= kIndexedPrefix) {
+        forms.push_back(quoted(prefix) + "*");
+        return Status::ok();
+    }
+    std::string sql = "SELECT term FROM " + tables.vocabulary + " WHERE term >= ?1 AND term < ?2 ORDER BY term LIMIT " +
+                      std::to_string(kMaxExpansion + 1);
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+        return db_error(db, "reading the vocabulary");
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> stmt(raw, sqlite3_finalize);
+    std::string end = prefix + '\xFF';
+    sqlite3_bind_text(raw, 1, prefix.data(), static_cast<int>(prefix.size()), SQLITE_STATIC);
+    sqlite3_bind_text(raw, 2, end.data(), static_cast<int>(end.size()), SQLITE_STATIC);
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
+        forms.push_back(quoted(std::string_view(reinterpret_cast<const char *>(sqlite3_column_text(raw, 0)),
+                                                static_cast<std::size_t>(sqlite3_column_bytes(raw, 0)))));
+    if (rc != SQLITE_DONE) return db_error(db, "reading the vocabulary");
+    if (forms.size() > kMaxExpansion) forms.assign(1, quoted(prefix) + "*");
+    return Status::ok();
+}
+
 Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit> &query,
                    std::vector<Unit> &units)
 {
@@ -300,22 +338,29 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
         u.has_prefix = q.prefix;
         if (q.phrase || q.tokens.size() != 1) {
             std::string expr = phrase_expr(q.tokens);
-            u.whole.push_back({expr, 0});
-            if (q.prefix) u.prefix.push_back({expr + "*", 0});
-        } else {
-            const std::string &word = q.tokens[0];
-            u.whole.push_back({quoted(word), 0});
-            if (q.prefix) u.prefix.push_back({quoted(word) + "*", 0});
-            int budget = typo_budget(to_u32(word).size());
-            if (budget > 0) {
-                TypoVariants variants;
-                if (Status st = find_typo_variants(db, tables.vocabulary, word, budget, q.prefix, variants);
-                    !st.is_ok())
-                    return st;
-                for (std::size_t i = 0; i < variants.terms.size() && i < kMaxVariants; ++i)
-                    u.whole.push_back({quoted(variants.terms[i].text), variants.terms[i].distance});
-                for (std::size_t i = 0; i < variants.prefixes.size() && i < kMaxVariants; ++i)
-                    u.prefix.push_back({quoted(variants.prefixes[i].text) + "*", variants.prefixes[i].distance});
+            u.whole.push_back({{expr}, 0});
+            if (q.prefix) u.prefix.push_back({{expr + "*"}, 0});
+            units.push_back(std::move(u));
+            continue;
+        }
+        const std::string &word = q.tokens[0];
+        u.whole.push_back({{quoted(word)}, 0});
+        if (q.prefix) {
+            Alternative a{{}, 0};
+            if (Status st = prefix_forms(db, tables, word, a.forms); !st.is_ok()) return st;
+            u.prefix.push_back(std::move(a));
+        }
+        int budget = typo_budget(to_u32(word).size());
+        if (budget > 0) {
+            TypoVariants variants;
+            if (Status st = find_typo_variants(db, tables.vocabulary, word, budget, q.prefix, variants); !st.is_ok())
+                return st;
+            for (std::size_t i = 0; i < variants.terms.size() && i < kMaxVariants; ++i)
+                u.whole.push_back({{quoted(variants.terms[i].text)}, variants.terms[i].distance});
+            for (std::size_t i = 0; i < variants.prefixes.size() && i < kMaxVariants; ++i) {
+                Alternative a{{}, variants.prefixes[i].distance};
+                if (Status st = prefix_forms(db, tables, variants.prefixes[i].text, a.forms); !st.is_ok()) return st;
+                if (!a.forms.empty()) u.prefix.push_back(std::move(a));
             }
         }
         units.push_back(std::move(u));
@@ -340,62 +385,59 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     Walker walker(db, need, out);
     if (Status st = walker.prepare(tables); !st.is_ok()) return st;
 
-    // Every hit matches the first unit: the total is that count.
-    Bucket first{1, 0, Match::any};
-    first.typos = plan.max_typos(first);
-    if (Status st = walker.count(plan.anywhere(first), tables, out.total); !st.is_ok()) return st;
+    // How many units must match: all of them, or, when no document has
+    // them all, the most that some document has, dropping from the end.
+    std::size_t k = n;
+    int most = 0;
+    for (; k >= 1; --k) {
+        Bucket exact{k, 0, Match::any};
+        most = plan.max_typos(exact);
+        // Without typos first: when that alone passes a thousand, the
+        // typos cannot change the estimate much and need not be read.
+        if (Status st = walker.count(plan.anywhere(exact), tables, out.total); !st.is_ok()) return st;
+        if (out.total <= kExactTotal && most > 0) {
+            Bucket all{k, most, Match::any};
+            if (Status st = walker.count(plan.anywhere(all), tables, out.total); !st.is_ok()) return st;
+        }
+        if (out.total > 0 || k == 1) break;
+    }
     if (out.total == 0 || need <= 0) return Status::ok();
 
-    for (std::size_t k = n; k >= 1 && !walker.full(); --k) {
-        Bucket node{k, 0, Match::any};
-        int most = plan.max_typos(node);
-        node.typos = most;
-        bool any = true;
-        if (k > 1)
-            if (Status st = walker.any_left(plan.anywhere(node), any); !st.is_ok()) return st;
+    bool any = true;
+    for (int t = 0; t <= most && !walker.full(); ++t) {
+        Bucket level{k, t, Match::any};
+        std::string all = plan.anywhere(level);
+        if (most > 0)
+            if (Status st = walker.any_left(all, any); !st.is_ok()) return st;
         if (!any) continue;
 
-        for (int t = 0; t <= most && !walker.full(); ++t) {
-            Bucket level{k, t, Match::any};
-            std::string all = plan.anywhere(level);
-            if (most > 0)
-                if (Status st = walker.any_left(all, any); !st.is_ok()) return st;
-            if (!any) continue;
-
-            // Proximity levels: as a phrase, close, nearby, anywhere.
-            std::vector<int> gaps;
-            if (k > 1) gaps = {-1, static_cast<int>(k) - 1, 8 * (static_cast<int>(k) - 1)};
-            gaps.push_back(1 << 30);
-            for (int gap : gaps) {
-                if (walker.full()) break;
-                bool anywhere = gap == (1 << 30);
-                std::string within = anywhere ? all : plan.near(level, gap);
-                if (within.empty()) continue;
-                if (!anywhere && gaps.size() > 1)
-                    if (Status st = walker.any_left(within, any); !st.is_ok()) return st;
-                if (!any) {
-                    any = true;
-                    continue;
+        // Proximity: as a phrase in query order, close, nearby, anywhere.
+        std::vector<int> gaps;
+        if (k > 1) gaps = {-1, static_cast<int>(k) - 1, 8 * (static_cast<int>(k) - 1)};
+        gaps.push_back(-2);
+        for (int gap : gaps) {
+            if (walker.full()) break;
+            bool anywhere = gap == -2;
+            std::string within = anywhere ? all : plan.near(level, gap);
+            if (within.empty()) continue;
+            bool near_any = true;
+            if (!anywhere)
+                if (Status st = walker.any_left(within, near_any); !st.is_ok()) return st;
+            if (!near_any) continue;
+            for (int columns = 1; columns <= kTextColumns && !walker.full(); ++columns) {
+                bool column_any = true;
+                if (columns < kTextColumns)
+                    if (Status st = walker.any_left(in_columns(columns, within), column_any); !st.is_ok()) return st;
+                if (!column_any) continue;
+                if (k == n && last_is_prefix) {
+                    Bucket whole{k, t, Match::whole};
+                    std::string w = anywhere ? plan.anywhere(whole) : plan.near(whole, gap);
+                    if (!w.empty())
+                        if (Status st = walker.take(in_columns(columns, w)); !st.is_ok()) return st;
                 }
-                for (int columns = 1; columns <= kTextColumns && !walker.full(); ++columns) {
-                    if (columns < kTextColumns) {
-                        if (Status st = walker.any_left(in_columns(columns, within), any); !st.is_ok()) return st;
-                        if (!any) {
-                            any = true;
-                            continue;
-                        }
-                    }
-                    if (k == n && last_is_prefix) {
-                        Bucket whole{k, t, Match::whole};
-                        std::string w = anywhere ? plan.anywhere(whole) : plan.near(whole, gap);
-                        if (!w.empty())
-                            if (Status st = walker.take(in_columns(columns, w)); !st.is_ok()) return st;
-                    }
-                    if (Status st = walker.take(in_columns(columns, within)); !st.is_ok()) return st;
-                }
+                if (Status st = walker.take(in_columns(columns, within)); !st.is_ok()) return st;
             }
         }
-        if (k == 1) break;
     }
     return Status::ok();
 }

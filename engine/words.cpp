@@ -123,6 +123,13 @@ void append_segmented(std::string &out, std::string_view text)
     }
 }
 
+std::string fulltext_columns()
+{
+    std::string out;
+    for (int c = 0; c < kTextColumns; ++c) out += (c ? ", a" : "a") + std::to_string(c);
+    return out;
+}
+
 void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns])
 {
     for (std::string &s : out) s.clear();

@@ -83,19 +83,23 @@ TEST_F(Ranking, WholeMatchesBeforeTyposAndTyposWithinBudgetOnly)
     EXPECT_EQ(search("cat"), (Hits{5}));
 }
 
-TEST_F(Ranking, MoreUnitsMatchedFirstAndWordsDroppedFromTheEnd)
+TEST_F(Ranking, EveryUnitMatchesUnlessNoneHasThemAll)
 {
-    add({"potter"});          // 1: lacks the first word
-    add({"harry"});           // 2
-    add({"harry potter"});    // 3
+    add({"potter"});              // 1: lacks the first word
+    add({"harry"});               // 2
+    add({"harry potter"});        // 3
     add({"harry potter goblet"}); // 4
     std::int64_t total = 0;
-    EXPECT_EQ(search("harry potter", 10, &total), (Hits{3, 4, 2}));
-    EXPECT_EQ(total, 3);
-    EXPECT_EQ(search("harry potter goblet"), (Hits{4, 3, 2}));
-    EXPECT_EQ(search("harry potter xyzzy"), (Hits{3, 4, 2}));
+    EXPECT_EQ(search("harry potter", 10, &total), (Hits{3, 4}));
+    EXPECT_EQ(total, 2);
+    EXPECT_EQ(search("harry potter goblet", 10, &total), (Hits{4}));
+    EXPECT_EQ(total, 1);
+    // Nothing has every word: words go from the end until something matches.
+    EXPECT_EQ(search("harry potter xyzzy", 10, &total), (Hits{3, 4}));
+    EXPECT_EQ(total, 2);
     EXPECT_EQ(search("harry xyzzy potter"), (Hits{2, 3, 4}));  // only the first word is left
-    EXPECT_EQ(search("xyzzy harry"), (Hits{}));
+    EXPECT_EQ(search("xyzzy harry", 10, &total), (Hits{}));
+    EXPECT_EQ(total, 0);
 }
 
 TEST_F(Ranking, FewerTyposBeforeProximityBeforeColumns)
