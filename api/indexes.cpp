@@ -69,10 +69,10 @@ static void kr_indexes_list(void)
                 yyjson_mut_obj_add_strcpy(doc, entry, "name", kr_or(name, ""));
                 yyjson_mut_obj_add_strcpy(doc, entry, "primaryKey", kr_or(key, "id"));
                 yyjson_mut_obj_add_strcpy(doc, entry, "primary_key", kr_or(key, "id"));
-                if (created != NULL)
-                    yyjson_mut_obj_add_strcpy(doc, entry, "createdAt", created);
-                if (updated != NULL)
-                    yyjson_mut_obj_add_strcpy(doc, entry, "updatedAt", updated);
+                /* Every entry carries both times, as the lookup of one index
+                 * does, so a client reads the same shape either way. */
+                yyjson_mut_obj_add_strcpy(doc, entry, "createdAt", kr_or(created, KR_FALLBACK_TIME));
+                yyjson_mut_obj_add_strcpy(doc, entry, "updatedAt", kr_or(updated, KR_FALLBACK_TIME));
                 yyjson_mut_arr_append(results, entry);
             }
         }

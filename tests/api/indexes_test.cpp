@@ -7,10 +7,14 @@ namespace {
 
 const std::string kFallback = "2026-09-06T00:00:00Z";
 
-std::string entry(const std::string &name, const std::string &key, const std::string &extra = "")
+/* A listing entry: the engine's times where it has them, the constant
+ * otherwise, exactly as the lookup of one index reports them. */
+std::string entry(const std::string &name, const std::string &key, const std::string &created = kFallback,
+                  const std::string &updated = kFallback)
 {
     return "{\"uid\":\"" + name + "\",\"name\":\"" + name + "\",\"primaryKey\":\"" + key +
-           "\",\"primary_key\":\"" + key + "\"" + extra + "}";
+           "\",\"primary_key\":\"" + key + "\",\"createdAt\":\"" + created + "\",\"updatedAt\":\"" + updated +
+           "\"}";
 }
 
 std::string page(const std::string &entries, int total)
@@ -55,8 +59,11 @@ TEST_F(IndexesTest, ListingOfOddEngineTexts)
         {list25, page(entries25, 25)},
         {"[{\"name\":\"m\",\"primary_key\":\"id\",\"created_at\":\"2024-01-02T03:04:05Z\","
          "\"updated_at\":\"2024-02-03T04:05:06Z\"}]",
-         page(entry("m", "id", ",\"createdAt\":\"2024-01-02T03:04:05Z\",\"updatedAt\":\"2024-02-03T04:05:06Z\""), 1)},
-        {"[{\"name\":\"m\",\"created_at\":5,\"updated_at\":\"u\"}]", page(entry("m", "id", ",\"updatedAt\":\"u\""), 1)},
+         page(entry("m", "id", "2024-01-02T03:04:05Z", "2024-02-03T04:05:06Z"), 1)},
+        {"[{\"name\":\"m\",\"created_at\":5,\"updated_at\":\"u\"}]", page(entry("m", "id", kFallback, "u"), 1)},
+        {"[{\"name\":\"m\",\"created_at\":\"c\"}]", page(entry("m", "id", "c", kFallback), 1)},
+        {"[{\"name\":\"m\",\"updated_at\":\"a\\\"b\"}]", page(entry("m", "id", kFallback, "a\\\"b"), 1)},
+        {"[3,{\"created_at\":\"c\",\"updated_at\":\"u\"}]", page(entry("", "id") + "," + entry("", "id", "c", "u"), 2)},
     };
     for (const auto &[list, body] : cases) {
         fake_engine_reset();
@@ -110,6 +117,35 @@ TEST_F(IndexesTest, Lookup)
     const std::string long_key(300, 'k');
     fake_engine().indexes_list = "[{\"name\":\"m\",\"primary_key\":\"" + long_key + "\"}]";
     EXPECT_EQ(capture([] { kr_execute_indexes("m"); }), json_reply(200, lookup("m", long_key)));
+}
+
+/* A client that lists the indexes and then describes one must read the same
+ * uid, primary key and times both ways, whichever times the engine has. */
+TEST_F(IndexesTest, ListingEntriesAgreeWithLookup)
+{
+    const std::string list =
+        "[{\"name\":\"both\",\"primary_key\":\"k\",\"created_at\":\"C1\",\"updated_at\":\"U1\"},"
+        "{\"name\":\"created\",\"created_at\":\"C2\"},"
+        "{\"name\":\"updated\",\"updated_at\":\"U3\",\"created_at\":false},"
+        "{\"name\":\"none\"}]";
+    fake_engine().indexes_list = list;
+    request({"GET"});
+    const std::string listing = capture([] { kr_execute_indexes(NULL); });
+    for (const char *uid : {"both", "created", "updated", "none"}) {
+        std::string one = capture([&] { kr_execute_indexes(uid); });
+        const std::string head = json_reply(200, "");
+        ASSERT_EQ(one.compare(0, head.size() - 1, head, 0, head.size() - 1), 0) << uid << ": " << one;
+        /* The lookup body is the listing entry less its "primary_key"
+         * member, which follows "primaryKey" with the same value. */
+        std::string body = one.substr(head.size() - 1, one.size() - head.size() - 1);
+        size_t times = body.find(",\"createdAt\"");
+        ASSERT_NE(times, std::string::npos) << uid;
+        std::string key_end = body.substr(0, times);
+        std::string key = key_end.substr(key_end.rfind(':') + 1);
+        std::string expected = key_end + ",\"primary_key\":" + key + body.substr(times);
+        EXPECT_NE(listing.find(expected), std::string::npos)
+            << uid << ": lookup " << body << " has no twin in the listing " << listing;
+    }
 }
 
 TEST_F(IndexesTest, CreationPrecedence)
