@@ -37,6 +37,34 @@ bool ends_with_id(std::string_view key)
     return (a == 'i' || a == 'I') && (b == 'd' || b == 'D');
 }
 
+// Which document of an array (or single object) body the byte at `pos`
+// belongs to, counting from 1; 0 when it lies outside every document (before
+// the root, after it, or the root is neither an array nor an object). A
+// cheap walk over the bytes before the error: strings are skipped, commas
+// at the array's own level separate documents.
+std::size_t document_at(std::string_view body, std::size_t pos)
+{
+    std::size_t i = 0;
+    while (i < body.size() && is_space(body[i])) ++i;
+    if (i >= body.size() || i >= pos || (body[i] != '[' && body[i] != '{')) return 0;
+    const bool array = body[i] == '[';
+    std::size_t document = 1;
+    int depth = 0;
+    bool in_string = false;
+    for (; i < pos && i < body.size(); ++i) {
+        char c = body[i];
+        if (in_string) {
+            if (c == '\\') ++i;
+            else if (c == '"') in_string = false;
+        } else if (c == '"') in_string = true;
+        else if (c == '{' || c == '[') ++depth;
+        else if (c == '}' || c == ']') {
+            if (--depth == 0) return 0;  // the error follows the closed root
+        } else if (c == ',' && depth == 1 && array) ++document;
+    }
+    return document;
+}
+
 bool is_integer_text(std::string_view s)
 {
     std::size_t i = (!s.empty() && s[0] == '-') ? 1 : 0;
@@ -70,7 +98,12 @@ Status Batch::parse(std::string_view body)
         // An object followed by more content is NDJSON.
         if (body[start] == '{' && err.code == YYJSON_READ_ERROR_UNEXPECTED_CONTENT)
             return parse_lines(body);
-        return Status::error(json_error(err, "The body"));
+        std::string message = json_error(err, "The body");
+        if (std::size_t document = document_at(body, err.pos); document != 0) {
+            message.pop_back();  // the full stop
+            message += ", in document " + std::to_string(document) + " of the batch.";
+        }
+        return Status::error(message);
     }
     parsed_.push_back(doc);
     yyjson_val *root = yyjson_doc_get_root(doc);
@@ -107,8 +140,11 @@ Status Batch::parse_lines(std::string_view body)
         yyjson_read_err err{};
         yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(line.data()), line.size(), kReadFlags,
                                            nullptr, &err);
-        if (doc == nullptr)
-            return Status::error(json_error(err, "Line " + std::to_string(line_no) + " of the body"));
+        if (doc == nullptr) {
+            std::string message = json_error(err, "Line " + std::to_string(line_no) + " of the body");
+            message.pop_back();  // the full stop
+            return Status::error(message + ", in document " + std::to_string(docs_.size() + 1) + " of the batch.");
+        }
         parsed_.push_back(doc);
         docs_.push_back(yyjson_doc_get_root(doc));
     }
@@ -164,7 +200,8 @@ Status document_id(yyjson_val *doc, std::string_view primary_key, std::size_t po
         std::string_view s(yyjson_get_raw(v), yyjson_get_len(v));
         if (!is_integer_text(s) || s.size() > kMaxIdBytes)
             return Status::error(which + " has an invalid primary key value " + shown(s) + "." + rule);
-        id.assign(s);
+        // -0 is the integer 0: both name one document.
+        id.assign(s == "-0" ? std::string_view("0") : s);
         return Status::ok();
     }
     return Status::error(which + " has a primary key `" + shown(primary_key) +

@@ -21,6 +21,13 @@ bool is_plain_name(std::string_view s, std::size_t max_bytes)
     return true;
 }
 
+// A refused uid is quoted whole up to twice the longest valid one, so the
+// common mistake (a few bytes too long) shows the caller exactly what was
+// sent; only absurd values are cut.
+static constexpr std::size_t kShownUidBytes = 2 * kMaxUidBytes + 2;
+
+static std::string shown_up_to(std::string_view s, std::size_t max_bytes);
+
 Status check_uid(const char *uid)
 {
     if (uid == nullptr || *uid == '\0')
@@ -28,7 +35,7 @@ Status check_uid(const char *uid)
                              "digits, '-' and '_'.");
     std::string_view v(uid);
     if (!is_plain_name(v, kMaxUidBytes))
-        return Status::error("Index uid `" + shown(v) +
+        return Status::error("Index uid `" + shown_up_to(v, kShownUidBytes) +
                              "` is invalid: an index uid is 1 to 127 bytes of ASCII letters, "
                              "digits, '-' and '_'.");
     return Status::ok();
@@ -70,12 +77,13 @@ bool is_valid_utf8(std::string_view s)
     return true;
 }
 
-std::string shown(std::string_view s)
+std::string shown(std::string_view s) { return shown_up_to(s, 80); }
+
+static std::string shown_up_to(std::string_view s, std::size_t max_bytes)
 {
-    constexpr std::size_t kMax = 80;
     std::string out;
     for (std::size_t i = 0; i < s.size();) {
-        if (out.size() >= kMax) {
+        if (out.size() >= max_bytes) {
             out += "\xE2\x80\xA6";  // ellipsis
             break;
         }
