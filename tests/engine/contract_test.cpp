@@ -94,6 +94,39 @@ TEST_F(ContractTest, IntegerIdsNameOneDocumentByValue)
     EXPECT_EQ(korrin_document_delete("z", "0"), 0) << error();
 }
 
+// The edges of the id rule: the longest string and integer ids are kept and
+// found again, one byte more refuses the batch.
+TEST_F(ContractTest, IdLengthEdges)
+{
+    const std::string longest(511, 'k');
+    const std::string digits(511, '7');
+    struct Case {
+        std::string value;  // as written in the document
+        std::string id;     // as looked up; empty: refused
+    } cases[] = {
+        {"\"" + longest + "\"", longest},
+        {"\"" + longest + "x\"", ""},
+        {digits, digits},
+        {digits + "7", ""},
+        {"-" + std::string(510, '9'), "-" + std::string(510, '9')},
+        {"\"-_\"", "-_"},
+        {"\"\\u0041b\"", "Ab"},  // an escape is read before the rule applies
+        {"\"a\\u0000\"", ""},
+    };
+    for (const Case &c : cases) {
+        const std::string doc = "{\"id\":" + c.value + "}";
+        const std::int32_t added = korrin_documents_add("ids", doc.c_str());
+        if (c.id.empty()) {
+            EXPECT_EQ(added, -1) << c.value;
+            EXPECT_NE(error().find("Document 1 of the batch has an invalid primary key value"), std::string::npos)
+                << c.value << ": " << error();
+        } else {
+            EXPECT_EQ(added, 1) << c.value << ": " << error();
+            EXPECT_NE(get("ids", c.id.c_str()), "<null>") << c.value;
+        }
+    }
+}
+
 // Field counts stay right when a batch replaces documents it added itself,
 // and when the replaced document is deleted afterwards.
 TEST_F(ContractTest, FieldCountsFollowReplacesWithinOneBatch)
