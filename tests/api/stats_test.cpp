@@ -44,6 +44,24 @@ TEST_F(StatsTest, CountsAndOddEngineTexts)
     }
 }
 
+/* Where a 1024-byte reply would have lost its closing brace (an engine text
+ * of 931 bytes or more beside one-digit counts), the reply stays whole. */
+TEST_F(StatsTest, ReplyIsNeverCutAtTheOldBufferSize)
+{
+    const std::string head = "{\"document_count\":5,\"p\":\"";
+    for (size_t size : {929u, 930u, 931u, 932u, 1023u, 1024u, 4096u}) {
+        const std::string text = head + std::string(size - head.size() - 2, 'p') + "\"}";
+        ASSERT_EQ(text.size(), size);
+        fake_engine_reset();
+        fake_engine().stats = text;
+        request({"GET"});
+        const std::string body = wrapped("5", text);
+        EXPECT_EQ(capture([] { kr_execute_stats("movies"); }), json_reply(200, body))
+            << "engine text of " << size << " bytes";
+        EXPECT_EQ(body.size(), 93u + size) << "fixed part and two one-digit counts";
+    }
+}
+
 TEST_F(StatsTest, MissingIndexNeverCallsTheEngine)
 {
     EXPECT_EQ(capture([] { kr_execute_stats(NULL); }), error_reply(400, "missing_index_name", "Index name is required"));

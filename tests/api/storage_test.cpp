@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -97,6 +98,45 @@ TEST_F(StorageTest, BackslashIsAnOrdinaryByteOnPosix)
     kr_mkdir_p();
     EXPECT_TRUE(is_dir(dir_ + "/x\\y")) << "one directory named x\\y, the trailing backslash dropped";
     EXPECT_FALSE(is_dir(dir_ + "/x"));
+}
+
+/* Relative paths show the walk best: every prefix up to a '/' is made in
+ * turn, from the second byte on, while the engine gets the text as set. */
+TEST_F(StorageTest, WalkCreatesEveryPrefixOfARelativePath)
+{
+    struct Case {
+        const char              *configured;
+        std::vector<std::string> made;     /* directories that must exist afterwards */
+        std::vector<std::string> not_made; /* and names that must not */
+    };
+    const Case cases[] = {
+        {"D:/a/b/", {"D:", "D:/a", "D:/a/b"}, {}},
+        {"D:\\a\\b\\", {"D:\\a\\b"}, {"D:\\a\\b\\", "D:\\a"}},
+        {"x\\y/z", {"x\\y", "x\\y/z"}, {"x"}},
+        {"p//q", {"p", "p/q"}, {}},
+        {"single", {"single"}, {}},
+        {"/", {}, {}},
+    };
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    for (const Case &c : cases) {
+        const std::string work = dir_ + "/w" + std::to_string(&c - cases);
+        ASSERT_EQ(mkdir(work.c_str(), 0777), 0) << work;
+        ASSERT_EQ(chdir(work.c_str()), 0) << work;
+        setenv("KORRIN_STORAGE_DIR", c.configured, 1);
+        kr_storage_reset();
+        fake_engine_reset();
+        EXPECT_EQ(kr_init_engine(), 0) << c.configured;
+        for (const std::string &d : c.made)
+            EXPECT_TRUE(is_dir(d)) << c.configured << ": " << d << " was not made";
+        for (const std::string &d : c.not_made)
+            EXPECT_FALSE(is_dir(d)) << c.configured << ": " << d << " was made";
+        auto calls = fake_engine_calls();
+        ASSERT_EQ(calls.size(), 1u) << c.configured;
+        EXPECT_EQ(calls[0].args, std::vector<std::string>{c.configured}) << "the engine gets the path unchanged";
+        kr_cleanup_engine();
+        ASSERT_EQ(chdir(cwd), 0);
+    }
 }
 
 TEST_F(StorageTest, FailedStartLeavesEngineStoppedAndRetries)
