@@ -189,6 +189,39 @@ TEST_F(RequestTest, QueryWithNullOrEmptyNameLeavesTheRingAlone)
     EXPECT_EQ(cgi_query("b"), first);
 }
 
+/* Every call with a non-empty name takes the next buffer and clears it, also
+ * when the answer is an absent parameter, a bare key, or the environment
+ * value (which itself never lives in the ring). */
+TEST_F(RequestTest, EveryKindOfAnswerAdvancesTheRing)
+{
+    struct Case {
+        const char *label;
+        const char *query; /* QUERY_STRING for the seven calls; null: unset */
+        const char *name;
+        const char *after; /* the held buffer after the eighth call */
+    } cases[] = {
+        {"absent parameter", "a=1", "zz", ""},
+        {"bare key", "flag", "flag", ""},
+        {"found parameter", "b=2", "b", "2"},
+        {"environment fallback", nullptr, "q", ""},
+        {"environment value refused", nullptr, "QV_TEST_VAR", ""},
+        {"environment unset", nullptr, "unset_here", ""},
+    };
+    for (const Case &c : cases) {
+        set_env("QUERY_STRING", "held=kept");
+        const char *held = cgi_query("held");
+        ASSERT_STREQ(held, "kept") << c.label;
+        set_env("QUERY_STRING", c.query);
+        set_env("q", "from-env");
+        set_env("QV_TEST_VAR", "a;b:c");
+        for (int i = 0; i < 7; i++)
+            (void)cgi_query(c.name);
+        EXPECT_STREQ(held, "kept") << c.label << ": overwritten within seven calls";
+        (void)cgi_query(c.name);
+        EXPECT_STREQ(held, c.after) << c.label << ": the eighth call did not take and clear the held buffer";
+    }
+}
+
 TEST_F(RequestTest, QueryWithoutQueryStringReadsTheEnvironment)
 {
     std::string long_value(600, 'v');
