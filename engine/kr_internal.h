@@ -9,7 +9,8 @@
  *   documents.cpp parsing and validating a batch body, extracting the
  *                 searchable text and the top-level attributes of a document
  *   store.cpp     the SQLite database: opening, schema, catalog, writes
- *   search.cpp    the query path (kept apart so ranking can replace it)
+ *   search.cpp    the query path; ranking.cpp, typo.cpp and words.cpp
+ *                 (kr_search.h) rank it, forgive typos and split words
  */
 #ifndef KORRIN_INTERNAL_H
 #define KORRIN_INTERNAL_H
@@ -164,6 +165,7 @@ struct IndexInfo {
     std::string fulltext_table() const { return "\"f_" + std::to_string(id) + "\""; }
     std::string fulltext_name() const { return "f_" + std::to_string(id); }
     std::string fields_table() const { return "\"a_" + std::to_string(id) + "\""; }
+    std::string vocabulary_table() const { return "\"v_" + std::to_string(id) + "\""; }
 };
 
 // The open store of this process.
@@ -212,9 +214,6 @@ Status op_document_delete(Store &s, const char *uid, const char *id);
 Status op_search(Store &s, const char *uid, const char *query, std::int32_t limit,
                  std::int32_t offset, std::string &out);
 
-// search.cpp helper exposed for tests: the FTS5 query for a user's text
-// ("" when it has no words). Needs an open store for the tokenizer.
-Status fulltext_query(Store &s, std::string_view text, std::string &match);
 
 }  // namespace korrin
 

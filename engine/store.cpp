@@ -12,18 +12,22 @@
  * in case never meet in SQLite's case-insensitive name space):
  *   kr_index  the catalog: uid, primary key, times, document count
  *   d_N       documents: seq (listing order, kept on replace), id, body
- *   f_N       contentless FTS5 table, rowid = seq, one column of the
- *             document's string values (see searchable_text)
+ *   f_N       contentless FTS5 table, rowid = seq, the document's string
+ *             values in kTextColumns columns by attribute place (see
+ *             column_texts), with a prefix index for 2 characters
+ *   v_N       vocabulary: every distinct word of the index, for typos and
+ *             prefixes (words of deleted documents stay; harmless)
  *   a_N       field distribution: attribute name -> documents having it
  *
  * Every change runs in one BEGIN IMMEDIATE transaction; writers queue on the
  * busy timeout, readers see a snapshot and never wait.
  */
-#include "kr_internal.h"
+#include "kr_search.h"
 
 #include <sqlite3.h>
 #include <yyjson.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -379,7 +383,7 @@ Status create_index(Store &s, std::string_view uid, std::string_view primary_key
     std::string sql = "CREATE TABLE " + info.documents_table() +
                       "(seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, body TEXT NOT NULL);"
                       "CREATE VIRTUAL TABLE " + info.fulltext_table() +
-                      " USING fts5(text, content='', columnsize=0, tokenize='" + std::string(kTokenizer) +
+                      " USING fts5(" + fulltext_columns() + ", content='', columnsize=0, prefix='2', tokenize='" + std::string(kTokenizer) +
                       "');"
                       // A big batch fills FTS5's in-memory hash many times; at the
                       // default 1 MB each flush writes a small segment that is merged
@@ -389,7 +393,8 @@ Status create_index(Store &s, std::string_view uid, std::string_view primary_key
                       "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
                       ", rank) VALUES('hashsize', 8388608);"
                       "CREATE TABLE " + info.fields_table() +
-                      "(name TEXT PRIMARY KEY, count INTEGER NOT NULL) WITHOUT ROWID;";
+                      "(name TEXT PRIMARY KEY, count INTEGER NOT NULL) WITHOUT ROWID;"
+                      "CREATE TABLE " + info.vocabulary_table() + "(term TEXT PRIMARY KEY) WITHOUT ROWID;";
     return s.exec(sql.c_str());
 }
 
@@ -409,16 +414,32 @@ struct StoredDoc {
 
 // Removes one stored document's words and attributes from the index tables.
 // The full-text row goes with the exact text it was inserted with.
-Status forget_document(Statement &fts_delete, std::int64_t seq, std::string_view body, std::string &text,
+Status forget_document(Statement &fts_delete, std::int64_t seq, std::string_view body,
+                       std::string (&text)[kTextColumns],
                        std::unordered_map<std::string, std::int64_t> &fields)
 {
     StoredDoc old(body);
     if (!old.doc)
         return Status::error("The store is corrupt: a stored document is not valid JSON.");
-    searchable_text(old.root(), text);
-    fts_delete.bind(1, seq).bind(2, std::string_view(text));
+    column_texts(old.root(), text);
+    fts_delete.bind(1, seq);
+    for (int c = 0; c < kTextColumns; ++c) fts_delete.bind(c + 2, std::string_view(text[c]));
     if (Status st = fts_delete.run(); !st.is_ok()) return st;
     for (std::string_view key : top_level_attributes(old.root())) fields[std::string(key)] -= 1;
+    return Status::ok();
+}
+
+// Adds the words of a batch to the index's vocabulary (sorted first, so
+// the inserts walk the table's b-tree in order).
+Status add_vocabulary(Store &s, const IndexInfo &info, const std::unordered_set<std::string> &terms)
+{
+    std::vector<std::string_view> sorted(terms.begin(), terms.end());
+    std::sort(sorted.begin(), sorted.end());
+    Statement ins(s.db(), "INSERT OR IGNORE INTO " + info.vocabulary_table() + "(term) VALUES(?1)");
+    for (std::string_view t : sorted) {
+        ins.bind(1, t);
+        if (Status st = ins.run(); !st.is_ok()) return st;
+    }
     return Status::ok();
 }
 
@@ -474,7 +495,7 @@ Status op_index_delete(Store &s, const char *uid)
     if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
     if (!found) return s.not_found(uid);
     std::string sql = "DROP TABLE " + info.documents_table() + "; DROP TABLE " + info.fulltext_table() +
-                      "; DROP TABLE " + info.fields_table() + "; DELETE FROM kr_index WHERE id = " +
+                      "; DROP TABLE " + info.fields_table() + "; DROP TABLE " + info.vocabulary_table() + "; DELETE FROM kr_index WHERE id = " +
                       std::to_string(info.id) + ";";
     if (Status st = s.exec(sql.c_str()); !st.is_ok()) return st;
     return tx.commit();
@@ -572,8 +593,8 @@ Status op_document_delete(Store &s, const char *uid, const char *id)
     sel = Statement();
 
     Statement fts_delete(s.db(), "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
-                                     ", rowid, text) VALUES('delete', ?1, ?2)");
-    std::string text;
+                                     ", rowid, " + fulltext_columns() + ") VALUES('delete', ?1, ?2, ?3, ?4, ?5)");
+    std::string text[kTextColumns];
     std::unordered_map<std::string, std::int64_t> fields;
     if (Status st = forget_document(fts_delete, seq, body, text, fields); !st.is_ok()) return st;
     Statement del(s.db(), "DELETE FROM " + info.documents_table() + " WHERE seq = ?1");
@@ -622,15 +643,19 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
     Statement sel(s.db(), "SELECT seq, body FROM " + info.documents_table() + " WHERE id = ?1");
     Statement ins(s.db(), "INSERT INTO " + info.documents_table() + "(id, body) VALUES(?1, ?2)");
     Statement upd(s.db(), "UPDATE " + info.documents_table() + " SET body = ?2 WHERE seq = ?1");
-    Statement fts_insert(s.db(), "INSERT INTO " + info.fulltext_table() + "(rowid, text) VALUES(?1, ?2)");
+    Statement fts_insert(s.db(), "INSERT INTO " + info.fulltext_table() + "(rowid, " + fulltext_columns() +
+                                     ") VALUES(?1, ?2, ?3, ?4, ?5)");
     Statement fts_delete(s.db(), "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
-                                     ", rowid, text) VALUES('delete', ?1, ?2)");
+                                     ", rowid, " + fulltext_columns() + ") VALUES('delete', ?1, ?2, ?3, ?4, ?5)");
+    Tokenizer tokenizer;
+    if (Status st = tokenizer.open(s.db()); !st.is_ok()) return st;
+    std::unordered_set<std::string> terms;  // the batch's words, for the vocabulary
     for (const Statement *st : {&sel, &ins, &upd, &fts_insert, &fts_delete})
         if (!st->prepared()) return st->status();
 
     std::unordered_map<std::string, std::int64_t> fields;
     std::int64_t added = 0;
-    std::string text;
+    std::string text[kTextColumns];
     for (std::size_t i = 0; i < batch.size(); ++i) {
         yyjson_val *doc = batch.document(i);
         std::size_t len = 0;
@@ -657,12 +682,17 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
             seq = sqlite3_last_insert_rowid(s.db());
             ++added;
         }
-        searchable_text(doc, text);
-        fts_insert.bind(1, seq).bind(2, std::string_view(text));
+        column_texts(doc, text);
+        fts_insert.bind(1, seq);
+        for (int c = 0; c < kTextColumns; ++c) {
+            fts_insert.bind(c + 2, std::string_view(text[c]));
+            if (Status st = tokenizer.collect(text[c], terms); !st.is_ok()) return st;
+        }
         if (Status st = fts_insert.run(); !st.is_ok()) return st;
         for (std::string_view key : top_level_attributes(doc)) fields[std::string(key)] += 1;
     }
     if (Status st = apply_fields(s, info, fields); !st.is_ok()) return st;
+    if (Status st = add_vocabulary(s, info, terms); !st.is_ok()) return st;
     if (Status st = touch_index(s, info, added); !st.is_ok()) return st;
     if (Status st = tx.commit(); !st.is_ok()) return st;
     count = static_cast<std::int64_t>(batch.size());

@@ -83,7 +83,8 @@ TEST_F(SearchTest, MatchingRules)
         {"-cafe", {"1", "3"}},
         {"caf*", {"1", "3", "4"}},
         {"(coffee", {"2", "4"}},
-        {"NEAR(coffee tea)", {}},
+        {"NEAR(coffee tea)", {"6"}},            // nothing has all three words: the last
+                                                // ones drop, and "near" is in document 6
         {"\"", {"1", "2", "3", "4", "5", "6"}},  // no word at all: the listing
         {"   ", {"1", "2", "3", "4", "5", "6"}},
         {"xyzzy", {}},

@@ -124,6 +124,30 @@ TEST_F(Ranking, WholeWordBeforePrefixThenListingOrder)
     EXPECT_EQ(search("jav"), (Hits{1, 2, 3, 4}));
 }
 
+TEST_F(Ranking, PrefixesOfEveryLengthFindEveryWord)
+{
+    // One letter, two letters, and a prefix with more words than are
+    // spelled out: each way of searching a prefix finds the same documents.
+    add({"c"});            // 1
+    add({"cab"});          // 2
+    add({"dog", "cobra"}); // 3
+    add({"czech"});        // 4
+    add({"dog"});          // 5
+    exec("BEGIN");
+    for (int i = 0; i < 70; ++i) add({"pre" + std::to_string(1000 + i)});  // 6..75
+    exec("COMMIT");
+    EXPECT_EQ(search("c"), (Hits{1, 2, 4, 3}));
+    EXPECT_EQ(search("co"), (Hits{3}));
+    EXPECT_EQ(search("cz"), (Hits{4}));
+    std::int64_t total = 0;
+    Hits pre = search("pre", 100, &total);
+    EXPECT_EQ(pre.size(), 70u);
+    EXPECT_EQ(total, 70);
+    EXPECT_EQ(search("pre10", 100).size(), 70u);
+    // Six letters: a typo is allowed, but the ten that begin so come first.
+    EXPECT_EQ(search("pre105", 10), (Hits{6 + 50, 6 + 51, 6 + 52, 6 + 53, 6 + 54, 6 + 55, 6 + 56, 6 + 57, 6 + 58, 6 + 59}));
+}
+
 TEST_F(Ranking, PhrasesAreExactAndUnspacedTextMatchesAsSubstring)
 {
     add({"new york"});     // 1

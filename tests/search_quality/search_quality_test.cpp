@@ -86,8 +86,7 @@ protected:
     std::string dir_;
 };
 
-// Enabled once the engine ranks: the listing-order search meets about half.
-TEST_F(SearchQuality, DISABLED_EveryJudgementIsMet)
+TEST_F(SearchQuality, EveryJudgementIsMet)
 {
     Doc judgements(read_file(std::string(KORRIN_QUALITY_DIR) + "/judgements.json"));
     ASSERT_TRUE(yyjson_is_arr(judgements.root()));
