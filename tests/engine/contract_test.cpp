@@ -7,6 +7,8 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -179,6 +181,35 @@ TEST(StoreConnection, DurableAndWaitsForOthers)
         EXPECT_EQ(pragma("PRAGMA synchronous"), "2") << which;  // FULL
         EXPECT_GE(std::stol("0" + pragma("PRAGMA busy_timeout")), 5000) << which;
     }
+    remove_tree(dir);
+}
+
+// A store file cut shorter than one page (SQLite would take 1 to 15 bytes
+// for a new database) is refused and left as it is, never started afresh.
+TEST(StoreFile, CutShorterThanAPageIsRefusedUntouched)
+{
+    const std::string dir = make_temp_dir();
+    const std::string db = dir + "/korrin.db";
+    for (std::uintmax_t size : {1u, 8u, 15u, 100u, 511u}) {
+        korrin_cleanup();
+        std::filesystem::remove(db);
+        ASSERT_EQ(korrin_init(dir.c_str()), 0) << korrin_last_error();
+        ASSERT_EQ(korrin_documents_add("kept", R"([{"id":1},{"id":2}])"), 2) << korrin_last_error();
+        korrin_cleanup();  // the last connection folds the WAL into the file
+        ASSERT_FALSE(std::filesystem::exists(db + "-wal")) << size;
+        std::filesystem::resize_file(db, size);
+        const std::string before = read_file(db);
+        EXPECT_NE(korrin_init(dir.c_str()), 0) << size << " bytes were taken for a store";
+        EXPECT_NE(std::string(korrin_last_error()).find("korrin.db` is unreadable or corrupt"), std::string::npos)
+            << size << ": " << korrin_last_error();
+        korrin_cleanup();
+        EXPECT_EQ(read_file(db), before) << size << " bytes were modified";
+    }
+    // An empty file is a store whose creation never got going: it starts.
+    std::filesystem::resize_file(db, 0);
+    EXPECT_EQ(korrin_init(dir.c_str()), 0) << korrin_last_error();
+    EXPECT_STREQ(korrin_indexes_list_json(), "[]");
+    korrin_cleanup();
     remove_tree(dir);
 }
 
