@@ -51,17 +51,22 @@ const char *korrin_last_error(void);
 
 /* Searches an index. A NULL query counts as "". A query without any word
  * ("", blanks, punctuation only) lists the documents in the order they were
- * first added; otherwise every word must match (case and Latin accents
- * folded, over every string value, nested ones included), the last one also
- * as a prefix, and hits come in that same listing order. limit below 0
- * counts as 0 and is capped at 1000; offset below 0 counts as 0. Returns
+ * first added. Otherwise words are matched over every string value, nested
+ * ones included, with case and Latin accents folded; a word of 5 to 8
+ * characters also matches with one typo, of 9 or more with two; the last
+ * word also matches as a prefix; text in double quotes is a phrase. When no
+ * document has every word, words are dropped from the end until some do.
+ * Hits come best first (more words, fewer typos, words closer together,
+ * earlier attribute, whole word before prefix), ties in listing order.
+ * limit below 0 counts as 0 and is capped at 1000; offset below 0 counts
+ * as 0. Returns
  *   {"hits":[...],"query":"...","processingTimeMs":N,"limit":N,"offset":N,
  *    "estimatedTotalHits":N}
  * ("limit" and "offset" as applied; the total is exact up to 1000 matches,
  * an estimate beyond), or NULL for an unknown or invalid index.
- * Cost: grows with offset + limit, not with the number of documents; a
- * short last word that begins many distinct words costs more (see the
- * benchmark notes). */
+ * Cost: grows with offset + limit and the query's words, not with the
+ * number of documents or matches; a short last word that begins many
+ * distinct words costs more (see the benchmark notes). */
 const char *korrin_search(const char *index_uid, const char *query, int32_t limit, int32_t offset);
 
 /* Adds or replaces documents: body is a JSON array of objects, one object,
