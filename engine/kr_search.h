@@ -64,6 +64,27 @@ void append_segmented(std::string &out, std::string_view text);
 // document, so this is the one place that decides it.
 void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns]);
 
+// The distinct words of a batch. Every token of every document passes
+// through add(), so it is an open-addressing table over one byte arena,
+// not a node per word.
+class TermSet {
+public:
+    void add(std::string_view term);
+    std::size_t size() const { return spans_.size(); }
+    // The words, in no particular order; valid until the next add().
+    std::vector<std::string_view> terms() const;
+
+private:
+    struct Span {
+        std::uint32_t offset, length;
+    };
+    void grow();
+    std::string arena_;
+    std::vector<Span> spans_;
+    std::vector<std::uint32_t> slots_;  // 0 = empty, else index in spans_ + 1
+    std::vector<std::uint32_t> hashes_;
+};
+
 // The index's word tokenizer (unicode61, diacritics removed), used directly
 // for queries and for the vocabulary, so both agree with the full-text table.
 class Tokenizer {
@@ -81,7 +102,7 @@ public:
     };
     Status tokenize(std::string_view text, std::vector<Token> &out, bool for_query) const;
     // Adds every distinct token of text to terms (the vocabulary of a batch).
-    Status collect(std::string_view text, std::unordered_set<std::string> &terms) const;
+    Status collect(std::string_view text, TermSet &terms) const;
 
 private:
     std::unique_ptr<fts5_tokenizer> api_;

@@ -431,9 +431,9 @@ Status forget_document(Statement &fts_delete, std::int64_t seq, std::string_view
 
 // Adds the words of a batch to the index's vocabulary (sorted first, so
 // the inserts walk the table's b-tree in order).
-Status add_vocabulary(Store &s, const IndexInfo &info, const std::unordered_set<std::string> &terms)
+Status add_vocabulary(Store &s, const IndexInfo &info, const TermSet &terms)
 {
-    std::vector<std::string_view> sorted(terms.begin(), terms.end());
+    std::vector<std::string_view> sorted = terms.terms();
     std::sort(sorted.begin(), sorted.end());
     Statement ins(s.db(), "INSERT OR IGNORE INTO " + info.vocabulary_table() + "(term) VALUES(?1)");
     for (std::string_view t : sorted) {
@@ -649,7 +649,7 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
                                      ", rowid, " + fulltext_columns() + ") VALUES('delete', ?1, ?2, ?3, ?4, ?5)");
     Tokenizer tokenizer;
     if (Status st = tokenizer.open(s.db()); !st.is_ok()) return st;
-    std::unordered_set<std::string> terms;  // the batch's words, for the vocabulary
+    TermSet terms;  // the batch's words, for the vocabulary
     for (const Statement *st : {&sel, &ins, &upd, &fts_insert, &fts_delete})
         if (!st->prepared()) return st->status();
 

@@ -166,6 +166,57 @@ void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns])
 }
 
 // ---------------------------------------------------------------------------
+// TermSet
+// ---------------------------------------------------------------------------
+namespace {
+std::uint32_t hash_term(std::string_view s)
+{
+    std::uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+}  // namespace
+
+void TermSet::add(std::string_view term)
+{
+    if (term.empty()) return;
+    if ((spans_.size() + 1) * 2 > slots_.size()) grow();
+    std::uint32_t h = hash_term(term);
+    std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+        std::uint32_t slot = slots_[i];
+        if (slot == 0) {
+            spans_.push_back({static_cast<std::uint32_t>(arena_.size()), static_cast<std::uint32_t>(term.size())});
+            arena_.append(term);
+            hashes_.push_back(h);
+            slots_[i] = static_cast<std::uint32_t>(spans_.size());
+            return;
+        }
+        const Span &sp = spans_[slot - 1];
+        if (hashes_[slot - 1] == h && std::string_view(arena_).substr(sp.offset, sp.length) == term) return;
+    }
+}
+
+void TermSet::grow()
+{
+    slots_.assign(std::max<std::size_t>(1024, slots_.size() * 2), 0);
+    std::size_t mask = slots_.size() - 1;
+    for (std::size_t k = 0; k < spans_.size(); ++k) {
+        std::size_t i = hashes_[k] & mask;
+        while (slots_[i] != 0) i = (i + 1) & mask;
+        slots_[i] = static_cast<std::uint32_t>(k + 1);
+    }
+}
+
+std::vector<std::string_view> TermSet::terms() const
+{
+    std::vector<std::string_view> out;
+    out.reserve(spans_.size());
+    for (const Span &sp : spans_) out.push_back(std::string_view(arena_).substr(sp.offset, sp.length));
+    return out;
+}
+
+// ---------------------------------------------------------------------------
 // Tokenizer
 // ---------------------------------------------------------------------------
 Tokenizer::~Tokenizer()
@@ -207,7 +258,7 @@ int push_token(void *ctx, int /*flags*/, const char *token, int len, int start, 
 
 int insert_token(void *ctx, int /*flags*/, const char *token, int len, int /*start*/, int /*end*/)
 {
-    if (len > 0) static_cast<std::unordered_set<std::string> *>(ctx)->emplace(token, static_cast<std::size_t>(len));
+    if (len > 0) static_cast<TermSet *>(ctx)->add(std::string_view(token, static_cast<std::size_t>(len)));
     return SQLITE_OK;
 }
 }  // namespace
@@ -222,7 +273,7 @@ Status Tokenizer::tokenize(std::string_view text, std::vector<Token> &out, bool 
     return Status::ok();
 }
 
-Status Tokenizer::collect(std::string_view text, std::unordered_set<std::string> &terms) const
+Status Tokenizer::collect(std::string_view text, TermSet &terms) const
 {
     if (!tok_) return Status::error("The full-text tokenizer is not open.");
     int rc = api_->xTokenize(tok_, &terms, FTS5_TOKENIZE_DOCUMENT, text.data(), static_cast<int>(text.size()),

@@ -30,7 +30,7 @@ protected:
     {
         columns.resize(kTextColumns);
         std::string segmented[kTextColumns];
-        std::unordered_set<std::string> terms;
+        TermSet terms;
         for (int c = 0; c < kTextColumns; ++c) {
             append_segmented(segmented[c], columns[c]);
             ASSERT_TRUE(tok_.collect(segmented[c], terms).is_ok());
@@ -44,8 +44,8 @@ protected:
         ASSERT_EQ(sqlite3_step(s), SQLITE_DONE);
         sqlite3_finalize(s);
         sqlite3_prepare_v2(db_, "INSERT OR IGNORE INTO v VALUES(?1)", -1, &s, nullptr);
-        for (const std::string &t : terms) {
-            sqlite3_bind_text(s, 1, t.c_str(), -1, SQLITE_TRANSIENT);
+        for (std::string_view t : terms.terms()) {
+            sqlite3_bind_text(s, 1, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
             sqlite3_step(s);
             sqlite3_reset(s);
         }

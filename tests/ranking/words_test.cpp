@@ -7,6 +7,7 @@
 #include <yyjson.h>
 
 #include <cstring>
+#include <set>
 
 namespace korrin {
 namespace {
@@ -108,6 +109,28 @@ TEST(Columns, FollowTheDocumentsAttributeOrder)
         yyjson_doc_free(doc);
         EXPECT_EQ(std::vector<std::string>(cols, cols + kTextColumns), c.want) << c.json;
     }
+}
+
+}  // namespace
+}  // namespace korrin
+
+namespace korrin {
+namespace {
+
+TEST(TermSetTest, KeepsEachWordOnceThroughGrowth)
+{
+    TermSet set;
+    std::set<std::string> want;
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < 5000; ++i) {
+            std::string w = "w" + std::to_string(i * 7919 % 4001) + (i % 3 ? "é" : "東");
+            set.add(w);
+            want.insert(w);
+        }
+    set.add("");  // not a word
+    std::vector<std::string_view> got = set.terms();
+    EXPECT_EQ(set.size(), want.size());
+    EXPECT_EQ(std::set<std::string>(got.begin(), got.end()), want);
 }
 
 }  // namespace
