@@ -34,6 +34,7 @@ namespace {
 constexpr std::int64_t kExactTotal = 1000;
 constexpr std::size_t kMaxVariants = 24;      // typo variants kept per word and kind
 constexpr std::size_t kMaxCombinations = 64;  // alternatives combined for proximity
+constexpr int kMaxTypoLevels = 4;             // typo buckets before the rest share one
 constexpr std::size_t kMaxExpansion = 48;     // words a prefix is spelled out as
 constexpr std::size_t kIndexedPrefix = 2;     // prefixes the full-text index keeps
 
@@ -116,8 +117,16 @@ public:
         int goal = std::min(b.typos, std::accumulate(caps.begin(), caps.end(), 0));
         std::string out;
         // The typos spread over the units every way that adds up to `goal`;
-        // each unit then allows its alternatives up to its share.
-        spread(b, caps, limits, 0, goal, out);
+        // each unit then allows its alternatives up to its share. A long
+        // query has too many ways: then each unit allows up to `goal`, which
+        // lets in documents with more typos in all (a coarser bucket).
+        std::size_t ways = 0;
+        if (!spread(b, caps, limits, 0, goal, out, ways)) {
+            for (std::size_t i = 0; i < b.units; ++i) limits[i] = std::min(caps[i], goal);
+            out.clear();
+            ways = 0;
+            spread(b, limits, limits, b.units, 0, out, ways);
+        }
         return out;
     }
 
@@ -138,11 +147,13 @@ public:
     }
 
 private:
-    void spread(const Bucket &b, const std::vector<int> &caps, std::vector<int> &limits, std::size_t i,
-                int left, std::string &out) const
+    // False when there are more than kMaxCombinations ways.
+    bool spread(const Bucket &b, const std::vector<int> &caps, std::vector<int> &limits, std::size_t i, int left,
+                std::string &out, std::size_t &ways) const
     {
         if (i == b.units) {
-            if (left != 0) return;
+            if (left != 0) return true;
+            if (++ways > kMaxCombinations) return false;
             std::string term;
             for (std::size_t u = 0; u < b.units; ++u) {
                 std::string group;
@@ -159,12 +170,16 @@ private:
             }
             if (!out.empty()) out += " OR ";
             out += "(" + term + ")";
-            return;
+            return true;
         }
-        for (int t = 0; t <= std::min(caps[i], left); ++t) {
+        // Only shares the units after this one can still take in full.
+        int rest = std::accumulate(caps.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                   caps.begin() + static_cast<std::ptrdiff_t>(b.units), 0);
+        for (int t = std::max(0, left - rest); t <= std::min(caps[i], left); ++t) {
             limits[i] = t;
-            spread(b, caps, limits, i + 1, left - t, out);
+            if (!spread(b, caps, limits, i + 1, left - t, out, ways)) return false;
         }
+        return true;
     }
 
     bool combine(const Bucket &b, std::size_t i, int left, std::vector<const std::string *> &chosen, int gap,
@@ -465,9 +480,12 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     }
     if (out.total == 0 || need <= 0) return Status::ok();
 
+    // A long query can have many typos in all: past kMaxTypoLevels the
+    // remaining ones share the last bucket.
+    int levels = std::min(most, kMaxTypoLevels);
     bool any = true;
-    for (int t = 0; t <= most && !walker.full(); ++t) {
-        Bucket level{k, t, Match::any};
+    for (int t = 0; t <= levels && !walker.full(); ++t) {
+        Bucket level{k, t == levels ? most : t, Match::any};
         std::string all = plan.anywhere(level);
         if (most > 0)
             if (Status st = walker.any_left(all, any); !st.is_ok()) return st;
@@ -492,7 +510,7 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
                     if (Status st = walker.any_left(in_columns(columns, within), column_any); !st.is_ok()) return st;
                 if (!column_any) continue;
                 if (k == n && last_is_prefix) {
-                    Bucket whole{k, t, Match::whole};
+                    Bucket whole{k, level.typos, Match::whole};
                     std::string w = anywhere ? plan.anywhere(whole) : plan.near(whole, gap);
                     if (!w.empty())
                         if (Status st = walker.take(in_columns(columns, w)); !st.is_ok()) return st;

@@ -148,6 +148,23 @@ TEST_F(Ranking, PrefixesOfEveryLengthFindEveryWord)
     EXPECT_EQ(search("pre105", 10), (Hits{6 + 50, 6 + 51, 6 + 52, 6 + 53, 6 + 54, 6 + 55, 6 + 56, 6 + 57, 6 + 58, 6 + 59}));
 }
 
+TEST_F(Ranking, LongQueriesWithATypoInEveryWordStillMatch)
+{
+    // Thirty words, each one edit off: 30 typos in all, far more ways to
+    // spread them than are written out, so the coarse buckets must hold.
+    std::string text, query;
+    for (int i = 0; i < 30; ++i) {
+        std::string w = "word" + std::string(1, static_cast<char>('a' + i % 26)) + std::string(1, static_cast<char>('a' + i / 26)) + "x";
+        text += w + " ";
+        query += w.substr(0, w.size() - 1) + "y ";
+    }
+    add({"something else"});  // 1
+    add({text});              // 2
+    std::int64_t total = 0;
+    EXPECT_EQ(search(query, 10, &total), (Hits{2}));
+    EXPECT_EQ(total, 1);
+}
+
 TEST_F(Ranking, PhrasesAreExactAndUnspacedTextMatchesAsSubstring)
 {
     add({"new york"});     // 1
