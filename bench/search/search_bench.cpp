@@ -134,10 +134,11 @@ int query(const std::string &dir, int runs, int argc, char **argv)
             if (r > 0) times.push_back(ms_since(t));  // run 0 warms the cache
         }
         std::sort(times.begin(), times.end());
-        const char *total = std::strstr(reply.c_str(), "\"estimatedTotalHits\":");
-        std::printf("query \"%s\"%*s min %7.2f ms  median %7.2f ms  max %7.2f ms  hits %s\n", argv[q],
+        const char *found = std::strstr(reply.c_str(), "\"estimatedTotalHits\":");
+        long long total = found ? std::atoll(found + 21) : -1;
+        std::printf("query \"%s\"%*s min %7.2f ms  median %7.2f ms  max %7.2f ms  hits %lld\n", argv[q],
                     std::max(0, 22 - static_cast<int>(std::strlen(argv[q]))), "", times.front(), times[times.size() / 2],
-                    times.back(), total ? total + 21 : "?");
+                    times.back(), total);
     }
     return 0;
 }
