@@ -109,6 +109,39 @@ private:
     Fts5Tokenizer *tok_ = nullptr;
 };
 
+// Splitting a batch's text once: the full-text table splits every column
+// it indexes, and the vocabulary needs exactly those words. While attached
+// to a connection, a WordTap sees every token the index's tokenizer gives
+// the full-text table and adds it to a TermSet, so the text is not split a
+// second time for the vocabulary.
+//
+// It works by registering, on that connection only, a tokenizer under the
+// built-in name that passes everything through to the original (FTS5 looks
+// names up newest first). A full-text table already opened on the
+// connection before that keeps the original, so a writer asks tapped()
+// after each row and splits the text itself when the tap saw nothing.
+class WordTap {
+public:
+    WordTap() = default;
+    ~WordTap() { detach(); }
+    WordTap(const WordTap &) = delete;
+    WordTap &operator=(const WordTap &) = delete;
+
+    // Registers the pass-through tokenizer on db (once per connection).
+    // Call before the first statement that opens the full-text table.
+    Status open(sqlite3 *db);
+    // Words of the rows written between attach() and detach() go to terms.
+    void attach(TermSet &terms);
+    void detach();
+    // Times the table's tokenizer ran while attached.
+    std::uint64_t calls() const;
+
+    struct State;
+
+private:
+    State *state_ = nullptr;  // owned by the connection
+};
+
 // One unit of a query: a word, a phrase in double quotes, or a run of
 // unspaced characters (matched as a phrase of one-character tokens).
 struct QueryUnit {

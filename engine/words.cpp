@@ -14,6 +14,7 @@
 #include <yyjson.h>
 
 #include <algorithm>
+#include <new>
 
 namespace korrin {
 
@@ -281,6 +282,123 @@ Status Tokenizer::collect(std::string_view text, TermSet &terms) const
     if (rc != SQLITE_OK) return Status::error("The text cannot be split into words.");
     return Status::ok();
 }
+
+// ---------------------------------------------------------------------------
+// WordTap
+// ---------------------------------------------------------------------------
+struct WordTap::State {
+    fts5_tokenizer inner{};   // the tokenizer registered before ours
+    void *inner_data = nullptr;
+    TermSet *sink = nullptr;  // attached batch, if any
+    std::uint64_t calls = 0;
+};
+
+namespace {
+
+struct TapInstance {
+    WordTap::State *state;
+    Fts5Tokenizer *inner;
+};
+
+struct TapContext {
+    TermSet *sink;
+    void *ctx;
+    int (*token)(void *, int, const char *, int, int, int);
+};
+
+int tap_create(void *data, const char **args, int n, Fts5Tokenizer **out)
+{
+    auto *state = static_cast<WordTap::State *>(data);
+    Fts5Tokenizer *inner = nullptr;
+    int rc = state->inner.xCreate(state->inner_data, args, n, &inner);
+    if (rc != SQLITE_OK) return rc;
+    // No exception may unwind through SQLite's frames: nothrow, owned by
+    // FTS5 until tap_delete.
+    std::unique_ptr<TapInstance> tap(new (std::nothrow) TapInstance{state, inner});
+    if (!tap) {
+        state->inner.xDelete(inner);
+        return SQLITE_NOMEM;
+    }
+    *out = reinterpret_cast<Fts5Tokenizer *>(tap.release());
+    return SQLITE_OK;
+}
+
+void tap_delete(Fts5Tokenizer *t)
+{
+    std::unique_ptr<TapInstance> tap(reinterpret_cast<TapInstance *>(t));
+    tap->state->inner.xDelete(tap->inner);
+}
+
+int tap_token(void *c, int flags, const char *token, int len, int start, int end)
+{
+    auto *ctx = static_cast<TapContext *>(c);
+    if (len > 0) ctx->sink->add(std::string_view(token, static_cast<std::size_t>(len)));
+    return ctx->token(ctx->ctx, flags, token, len, start, end);
+}
+
+int tap_tokenize(Fts5Tokenizer *t, void *ctx, int flags, const char *text, int n,
+                 int (*token)(void *, int, const char *, int, int, int))
+{
+    auto *tap = reinterpret_cast<TapInstance *>(t);
+    WordTap::State *state = tap->state;
+    if (state->sink == nullptr || (flags & FTS5_TOKENIZE_DOCUMENT) == 0)
+        return state->inner.xTokenize(tap->inner, ctx, flags, text, n, token);
+    ++state->calls;
+    TapContext tc{state->sink, ctx, token};
+    return state->inner.xTokenize(tap->inner, &tc, flags, text, n, tap_token);
+}
+
+void tap_destroy(void *data) { std::unique_ptr<WordTap::State>(static_cast<WordTap::State *>(data)); }
+
+fts5_api *fts5_of(sqlite3 *db)
+{
+    fts5_api *fts = nullptr;
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &stmt, nullptr) != SQLITE_OK) return nullptr;
+    sqlite3_bind_pointer(stmt, 1, static_cast<void *>(&fts), "fts5_api_ptr", nullptr);
+    sqlite3_step(stmt);
+    sqlite3_finalize(stmt);
+    return fts;
+}
+
+}  // namespace
+
+Status WordTap::open(sqlite3 *db)
+{
+    detach();
+    state_ = nullptr;
+    fts5_api *fts = fts5_of(db);
+    if (fts == nullptr) return Status::error("The full-text search module is not available.");
+    fts5_tokenizer found{};
+    void *data = nullptr;
+    if (fts->xFindTokenizer(fts, kTokenizerName, &data, &found) != SQLITE_OK)
+        return Status::error("The full-text tokenizer is not available.");
+    if (found.xTokenize == tap_tokenize) {  // registered by an earlier batch
+        state_ = static_cast<State *>(data);
+        return Status::ok();
+    }
+    auto state = std::make_unique<State>();
+    state->inner = found;
+    state->inner_data = data;
+    fts5_tokenizer tap{tap_create, tap_delete, tap_tokenize};
+    // On success the connection owns the state and frees it on close.
+    if (fts->xCreateTokenizer(fts, kTokenizerName, state.get(), &tap, tap_destroy) != SQLITE_OK)
+        return Status::error("The full-text tokenizer cannot be extended.");
+    state_ = state.release();
+    return Status::ok();
+}
+
+void WordTap::attach(TermSet &terms)
+{
+    if (state_) state_->sink = &terms;
+}
+
+void WordTap::detach()
+{
+    if (state_) state_->sink = nullptr;
+}
+
+std::uint64_t WordTap::calls() const { return state_ ? state_->calls : 0; }
 
 // ---------------------------------------------------------------------------
 // Queries
