@@ -71,6 +71,9 @@ void kr_mkdir_p(void)
         return;
     if (qv_platform_is_sep(path[len - 1]))
         path[--len] = '\0';
+    /* Nearly every request finds its directory in place: one stat, no walk. */
+    if (qv_platform_is_dir(path))
+        return;
     /* The first byte is never a separator here: on POSIX that keeps the
      * walk from trying to create "" for an absolute path. */
     for (size_t i = 1; i < len; ++i) {

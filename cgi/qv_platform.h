@@ -14,9 +14,16 @@
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #define QV_PATH_SEP '\\'
 static inline void qv_platform_binary(FILE *stream) { _setmode(_fileno(stream), _O_BINARY); }
 static inline int qv_platform_mkdir(const char *path) { return _mkdir(path); }
+static inline int qv_platform_is_dir(const char *path)
+{
+    struct _stat st;
+    return _stat(path, &st) == 0 && (st.st_mode & _S_IFDIR) != 0;
+}
 #else
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -24,6 +31,11 @@ static inline int qv_platform_mkdir(const char *path) { return _mkdir(path); }
 /* POSIX streams never translate line ends: nothing to switch. */
 static inline void qv_platform_binary(FILE *stream) { (void)stream; }
 static inline int qv_platform_mkdir(const char *path) { return mkdir(path, 0777); }
+static inline int qv_platform_is_dir(const char *path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
 #endif
 
 /* Both separators end a directory name, whatever the platform. */

@@ -10,8 +10,6 @@
 
 #include "kr_internal.h"
 
-#include <sys/stat.h>
-
 #include <deque>
 #include <exception>
 #include <new>
@@ -69,24 +67,6 @@ R guarded(R on_failure, Body &&body) noexcept
     return on_failure;
 }
 
-// SQLite takes a file of 1 to 15 bytes for a new, empty database, so the
-// store would be started afresh over it: every index and document silently
-// gone. A store cut that short (a failing disk, a careless copy) is refused
-// like any damaged one. A real database is at least one 512-byte page; an
-// empty file is a store whose creation never got going and is started.
-korrin::Status refuse_cut_store(const char *storage_dir)
-{
-    if (storage_dir == nullptr || *storage_dir == '\0') return korrin::Status::ok();
-    std::string path = storage_dir;
-    if (path.back() != '/') path += '/';
-    path += "korrin.db";  // the store's file, as Store::open names it
-    struct stat st{};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size < 512)
-        return korrin::Status::error("The store `" + korrin::shown(path) + "` is unreadable or corrupt (it is only " +
-                                     std::to_string(st.st_size) + " bytes long); it was left untouched.");
-    return korrin::Status::ok();
-}
-
 }  // namespace
 
 extern "C" {
@@ -95,10 +75,6 @@ int korrin_init(const char *storage_dir)
 {
     if (s_store) return 0;
     try {
-        if (korrin::Status cut = refuse_cut_store(storage_dir); !cut.is_ok()) {
-            set_error(cut.message());
-            return 1;
-        }
         auto store = std::make_unique<korrin::Store>();
         korrin::Status st = store->open(storage_dir ? storage_dir : "");
         if (!st.is_ok()) {

@@ -40,7 +40,21 @@ namespace korrin {
 // ---------------------------------------------------------------------------
 // Handles
 // ---------------------------------------------------------------------------
-void DbCloser::operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
+// The last connection to close folds the WAL into the file and deletes it
+// and its index, and the next process creates both again and recovers an
+// empty log: a lock round, two unlinks and two file creations on every read
+// request. A connection that leaves the log empty therefore leaves the files
+// in place. A log that holds frames is still folded (by whichever connection
+// closes last), so at most one process recovers a leftover log.
+void DbCloser::operator()(sqlite3 *db) const
+{
+    if (const char *file = sqlite3_db_filename(db, "main"); file && *file) {
+        struct stat st{};
+        if (::stat(sqlite3_filename_wal(file), &st) == 0 && st.st_size == 0)
+            sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    }
+    sqlite3_close_v2(db);
+}
 
 Status db_error(sqlite3 *db, std::string_view doing)
 {
@@ -188,41 +202,66 @@ Status Store::exec(const char *sql)
 Status Store::open(const std::string &storage_dir)
 {
     if (storage_dir.empty()) return Status::error("A storage directory is required.");
-    if (Status s = make_directories(storage_dir); !s.is_ok()) return s;
     path_ = storage_dir;
     if (path_.back() != '/') path_ += '/';
     path_ += "korrin.db";
 
+    // An existing store proves its directory, so it costs one stat and no
+    // walk; anything else (a new or missing directory, a path through a file)
+    // takes the walk, which creates what is missing and names what is wrong.
+    struct stat file{};
+    const bool existing = ::stat(path_.c_str(), &file) == 0;
+    if (!existing) {
+        if (Status s = make_directories(storage_dir); !s.is_ok()) return s;
+    } else if (S_ISREG(file.st_mode) && file.st_size > 0 && file.st_size < 512) {
+        // SQLite takes a file of 1 to 15 bytes for a new, empty database and
+        // would start the store afresh over it: every index and document
+        // silently gone. A real database is at least one 512-byte page; an
+        // empty file is a store whose creation never got going.
+        return Status::error("The store `" + shown(path_) + "` is unreadable or corrupt (it is only " +
+                             std::to_string(file.st_size) + " bytes long); it was left untouched.");
+    }
+    // A failure past the fast path may come from the directory (no longer
+    // writable, say): its own message says more than SQLite's.
+    auto directory_first = [&](Status s) {
+        db_.reset();
+        if (existing)
+            if (Status d = make_directories(storage_dir); !d.is_ok()) return d;
+        return s;
+    };
+
+    // Process-wide settings, refused (harmlessly) once SQLite is initialised.
+    // One process, one thread (korrin.h): SQLite's mutexes and memory
+    // statistics are a tenth of a fetch's instructions and guard nothing.
+    // The page cache is allocated on demand: an operation touches a handful
+    // of pages, and SQLite's up-front block of twenty costs as many page
+    // faults at every process start.
+    sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+
     sqlite3 *raw = nullptr;
     int rc = sqlite3_open_v2(path_.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     db_.reset(raw);
-    if (rc != SQLITE_OK) {
-        Status s = Status::error("The store `" + shown(path_) + "` cannot be opened (" +
-                                 (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ").");
-        db_.reset();
-        return s;
-    }
+    if (rc != SQLITE_OK)
+        return directory_first(Status::error("The store `" + shown(path_) + "` cannot be opened (" +
+                                             (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ")."));
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_timeout(raw, kBusyTimeoutMs);
 
     auto unreadable = [&](std::string_view why) {
-        Status s = Status::error("The store `" + shown(path_) + "` is unreadable or corrupt (" +
-                                 std::string(why) + ").");
-        db_.reset();
-        return s;
+        return directory_first(Status::error("The store `" + shown(path_) + "` is unreadable or corrupt (" +
+                                             std::string(why) + ")."));
     };
-    // synchronous is per connection; FULL makes every commit durable in WAL.
-    if (sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return unreadable(sqlite3_errmsg(raw));
-
-    auto read_version = [&](int &version) -> bool {
-        Statement st(raw, "PRAGMA user_version");
-        if (!st.step()) return false;
-        version = static_cast<int>(st.column_int(0));
-        return true;
-    };
+    // The version and the schema are read in one snapshot: one round of
+    // locks instead of one per statement.
+    if (sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return unreadable(sqlite3_errmsg(raw));
     int version = 0;
-    if (!read_version(version)) return unreadable(sqlite3_errmsg(raw));
+    {
+        Statement st(raw, "PRAGMA user_version");
+        if (!st.step()) return unreadable(sqlite3_errmsg(raw));
+        version = static_cast<int>(st.column_int(0));
+    }
     if (version > kFormatVersion) {
         Status s = Status::error("The store `" + shown(path_) + "` has format version " +
                                  std::to_string(version) + ", newer than this engine understands (" +
@@ -230,15 +269,20 @@ Status Store::open(const std::string &storage_dir)
         db_.reset();
         return s;
     }
+    if (version != 0) {
+        // Loads the schema now, so a damaged one fails here and not later.
+        Statement probe(raw, "SELECT 1 FROM kr_index LIMIT 0");
+        if (!probe.prepared()) return unreadable(sqlite3_errmsg(raw));
+    }
+    rollback();  // only read
+    // synchronous is per connection; FULL makes every commit durable in WAL.
+    if (sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return unreadable(sqlite3_errmsg(raw));
     if (version == 0) {
         if (Status s = create_schema(); !s.is_ok()) {
             db_.reset();
             return s;
         }
-    } else {
-        // Loads the schema now, so a damaged one fails here and not later.
-        Statement probe(raw, "SELECT 1 FROM kr_index LIMIT 0");
-        if (!probe.prepared()) return unreadable(sqlite3_errmsg(raw));
     }
     return Status::ok();
 }
