@@ -393,6 +393,19 @@ Status Store::not_found(std::string_view uid) const
 // ---------------------------------------------------------------------------
 namespace {
 
+// FTS5's in-memory hash of pending words: when it holds more, it is written
+// out as a new segment. See create_index and op_documents_add.
+constexpr std::int64_t kHashSize = 8 << 20;
+constexpr std::int64_t kBigBatchHashSize = 32 << 20;
+
+Status set_hash_size(Store &s, const IndexInfo &info, std::int64_t bytes)
+{
+    Statement st(s.db(), "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
+                             ", rank) VALUES('hashsize', ?1)");
+    st.bind(1, bytes);
+    return st.run();
+}
+
 // Rolls back unless committed, so every early return leaves no change.
 class WriteTx {
 public:
@@ -435,7 +448,7 @@ Status create_index(Store &s, std::string_view uid, std::string_view primary_key
                       // batch here (bench/budget); larger tables lose it again to
                       // cache misses.
                       "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
-                      ", rank) VALUES('hashsize', 8388608);"
+                      ", rank) VALUES('hashsize', " + std::to_string(kHashSize) + ");"
                       "CREATE TABLE " + info.fields_table() +
                       "(name TEXT PRIMARY KEY, count INTEGER NOT NULL) WITHOUT ROWID;"
                       "CREATE TABLE " + info.vocabulary_table() + "(term TEXT PRIMARY KEY) WITHOUT ROWID;";
@@ -662,7 +675,8 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
 
     // Big batches get a larger page cache (16 MB): fewer pages spilled and
     // written twice, while peak memory stays within about three bodies.
-    if (text_body.size() > (4u << 20)) (void)s.exec("PRAGMA cache_size=-16384");
+    const bool big = text_body.size() > (4u << 20);
+    if (big) (void)s.exec("PRAGMA cache_size=-16384");
 
     if (Status st = s.begin_write(); !st.is_ok()) return st;
     WriteTx tx(s);
@@ -681,6 +695,10 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
     for (std::size_t i = 0; i < batch.size(); ++i)
         if (Status st = document_id(batch.document(i), primary_key, i + 1, ids[i]); !st.is_ok()) return st;
 
+    // Before the first statement that opens the full-text table, so the
+    // table's tokenizer is the tapped one.
+    WordTap tap;
+    if (Status st = tap.open(s.db()); !st.is_ok()) return st;
     if (!found)
         if (Status st = create_index(s, uid, primary_key, info); !st.is_ok()) return st;
 
@@ -691,8 +709,16 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
                                      ") VALUES(?1, ?2, ?3, ?4, ?5)");
     Statement fts_delete(s.db(), "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
                                      ", rowid, " + fulltext_columns() + ") VALUES('delete', ?1, ?2, ?3, ?4, ?5)");
-    Tokenizer tokenizer;
-    if (Status st = tokenizer.open(s.db()); !st.is_ok()) return st;
+    // A big batch also gets a larger full-text hash for as long as it runs.
+    // Every flush of the hash writes a segment that automerge soon rewrites,
+    // and with the prefix index every word goes in twice: at 32 MB, 100,000
+    // documents of 500 bytes took 27% fewer instructions than at 8 MB
+    // (bench/search load under callgrind); 16 MB saved 23%, 64 MB no more.
+    // Set back before the commit, in the same transaction.
+    if (big)
+        if (Status st = set_hash_size(s, info, kBigBatchHashSize); !st.is_ok()) return st;
+    Tokenizer tokenizer;  // only when the tap sees nothing (see WordTap)
+    bool tokenizer_open = false, tapped = false;
     TermSet terms;  // the batch's words, for the vocabulary
     for (const Statement *st : {&sel, &ins, &upd, &fts_insert, &fts_delete})
         if (!st->prepared()) return st->status();
@@ -728,13 +754,26 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
         }
         column_texts(doc, text);
         fts_insert.bind(1, seq);
-        for (int c = 0; c < kTextColumns; ++c) {
-            fts_insert.bind(c + 2, std::string_view(text[c]));
-            if (Status st = tokenizer.collect(text[c], terms); !st.is_ok()) return st;
+        for (int c = 0; c < kTextColumns; ++c) fts_insert.bind(c + 2, std::string_view(text[c]));
+        // The text is split once, by the full-text table; the tap hands its
+        // words to the vocabulary.
+        std::uint64_t calls = tap.calls();
+        tap.attach(terms);
+        Status inserted = fts_insert.run();
+        tap.detach();
+        if (!inserted.is_ok()) return inserted;
+        if (!tapped && tap.calls() == calls) {
+            if (!tokenizer_open)
+                if (Status st = tokenizer.open(s.db()); !st.is_ok()) return st;
+            tokenizer_open = true;
+            for (const std::string &t : text)
+                if (Status st = tokenizer.collect(t, terms); !st.is_ok()) return st;
         }
-        if (Status st = fts_insert.run(); !st.is_ok()) return st;
+        tapped = tapped || tap.calls() != calls;
         for (std::string_view key : top_level_attributes(doc)) fields[std::string(key)] += 1;
     }
+    if (big)
+        if (Status st = set_hash_size(s, info, kHashSize); !st.is_ok()) return st;
     if (Status st = apply_fields(s, info, fields); !st.is_ok()) return st;
     if (Status st = add_vocabulary(s, info, terms); !st.is_ok()) return st;
     if (Status st = touch_index(s, info, added); !st.is_ok()) return st;

@@ -155,4 +155,26 @@ TEST_F(SearchTest, TotalIsExactToAThousandThenEstimated)
     EXPECT_EQ(search("big", "common rare").total, 500);
 }
 
+// Words of every batch reach the typo and prefix vocabulary, whether the
+// batch's connection met the full-text table first in this batch or in a
+// search before it.
+TEST_F(SearchTest, EveryBatchFeedsTheVocabulary)
+{
+    using Ids = std::vector<std::string>;
+    ASSERT_EQ(add("s", R"({"id":7,"title":"strawberry"})"), 1);
+    korrin_cleanup();
+    ASSERT_EQ(korrin_init(dir_.c_str()), 0) << error();
+    EXPECT_EQ(search("s", "flore").ids, (Ids{"1"}));  // opens the table first
+    ASSERT_EQ(add("s", R"([{"id":8,"title":"blueberry"},{"id":9,"desc":"raspberries"}])"), 2);
+    struct Case {
+        const char *query;
+        Ids want;
+    } cases[] = {{"strawbery", {"7"}}, {"bluebery", {"8"}}, {"rasberries", {"9"}}, {"blueb", {"8"}},
+                 {"strawberri", {"7"}}, {"raspberr", {"9"}}};
+    for (const Case &c : cases) EXPECT_EQ(search("s", c.query).ids, c.want) << c.query;
+    korrin_cleanup();
+    ASSERT_EQ(korrin_init(dir_.c_str()), 0) << error();
+    for (const Case &c : cases) EXPECT_EQ(search("s", c.query).ids, c.want) << "reopened: " << c.query;
+}
+
 }  // namespace
