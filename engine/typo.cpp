@@ -7,8 +7,12 @@
  * order. Finding variants walks it like a trie: the distance rows of the
  * characters a term shares with the one before are kept, and as soon as a
  * term's beginning is more than the budget away from the word, every term
- * with that beginning is skipped with one seek. For a budget of one that
- * reads a few hundred terms of a vocabulary of a hundred thousand.
+ * with that beginning is skipped with one seek, straight to the next sibling
+ * that can still be within the budget (one beginning with a character of the
+ * word), so the dead siblings in between are never read. Each seek costs a
+ * B-tree descent, several times a row read: a budget of one reads a few
+ * hundred terms of a vocabulary of a hundred thousand, a budget of two a few
+ * thousand.
  */
 #include "kr_search.h"
 
@@ -29,38 +33,38 @@ namespace {
 
 // Distance rows, one per character of a term: row[i] is the distance
 // between the word's first i characters and the term's first j characters.
+// The vocabulary walk pushes and pops rows for every term it reads, so the
+// storage only grows.
 class Rows {
 public:
     explicit Rows(std::u32string_view word) : word_(word), width_(word.size() + 1)
     {
-        cells_.resize(width_);
+        cells_.resize(4 * width_);
         for (std::size_t i = 0; i < width_; ++i) cells_[i] = static_cast<int>(i);
     }
 
     // Keeps rows 0..depth; the term now has `depth` characters.
-    void truncate(std::size_t depth)
-    {
-        cells_.resize((depth + 1) * width_);
-        term_.resize(depth);
-    }
+    void truncate(std::size_t depth) { term_.resize(depth); }
 
     // Appends the row for one more term character; returns its minimum.
     int push(char32_t c)
     {
         std::size_t j = term_.size() + 1;
         term_ += c;
-        cells_.resize((j + 1) * width_);
+        if (cells_.size() < (j + 1) * width_) cells_.resize(2 * (j + 1) * width_);
         int *row = &cells_[j * width_];
-        const int *up = &cells_[(j - 1) * width_];
-        const int *up2 = j >= 2 ? &cells_[(j - 2) * width_] : nullptr;
-        row[0] = static_cast<int>(j);
-        int best = row[0];
+        const int *up = row - width_;
+        const char32_t *w = word_.data();
+        int best = row[0] = static_cast<int>(j);
+        int left = row[0];
         for (std::size_t i = 1; i < width_; ++i) {
-            int v = std::min({up[i] + 1, row[i - 1] + 1, up[i - 1] + (word_[i - 1] == c ? 0 : 1)});
-            if (up2 && i >= 2 && word_[i - 1] == term_[j - 2] && word_[i - 2] == c)
-                v = std::min(v, up2[i - 2] + 1);
-            row[i] = v;
-            best = std::min(best, v);
+            int v = up[i - 1] + (w[i - 1] == c ? 0 : 1);
+            if (up[i] + 1 < v) v = up[i] + 1;
+            if (left + 1 < v) v = left + 1;
+            if (j >= 2 && i >= 2 && w[i - 1] == term_[j - 2] && w[i - 2] == c && up[i - 2 - width_] + 1 < v)
+                v = up[i - 2 - width_] + 1;
+            row[i] = left = v;
+            if (v < best) best = v;
         }
         return best;
     }
@@ -104,8 +108,14 @@ Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std:
         return db_error(db, "reading the vocabulary");
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> stmt(raw, sqlite3_finalize);
 
+    // The word's characters in order, once each: after a dead child, the
+    // only children of its parent worth a seek begin with one of these.
+    std::u32string letters = w;
+    std::sort(letters.begin(), letters.end());
+    letters.erase(std::unique(letters.begin(), letters.end()), letters.end());
+
     Rows rows(w);
-    std::u32string current;           // characters of the term the rows describe
+    std::u32string current, term;     // the term the rows describe; the one just read
     std::vector<std::size_t> offset;  // byte offset of each character in `bytes`
     std::string bytes, seek_key;
     sqlite3_bind_text(raw, 1, "", 0, SQLITE_STATIC);
@@ -115,7 +125,7 @@ Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std:
         if (rc != SQLITE_ROW) return db_error(db, "reading the vocabulary");
         const char *text = reinterpret_cast<const char *>(sqlite3_column_text(raw, 0));
         bytes.assign(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(raw, 0)));
-        std::u32string term;
+        term.clear();
         offset.clear();
         for (std::size_t i = 0; i < bytes.size();) {
             offset.push_back(i);
@@ -126,20 +136,21 @@ Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std:
         std::size_t common = 0;
         while (common < current.size() && common < term.size() && current[common] == term[common]) ++common;
         rows.truncate(std::min(common, rows.depth()));
-        current = term;
+        current.swap(term);
+        const std::u32string &t = current;
 
         // Extend the rows; stop at the first character too far from the word.
-        std::size_t limit = std::min(term.size(), deepest);
+        std::size_t limit = std::min(t.size(), deepest);
         std::size_t dead = 0;
         while (rows.depth() < limit) {
-            if (rows.push(term[rows.depth()]) > budget) {
+            if (rows.push(t[rows.depth()]) > budget) {
                 dead = rows.depth();
                 break;
             }
         }
         std::size_t reached = dead ? dead - 1 : rows.depth();
-        if (dead == 0 && term.size() >= shortest && term.size() <= deepest) {
-            int d = rows.at(term.size());
+        if (dead == 0 && t.size() >= shortest && t.size() <= deepest) {
+            int d = rows.at(t.size());
             if (d > 0 && d <= budget) out.terms.push_back({bytes, d});
         }
         if (with_prefixes) {
@@ -160,13 +171,38 @@ Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std:
             }
         }
         if (dead == 0) {
-            if (term.size() <= deepest) continue;  // longer terms may follow
-            dead = deepest;                       // every term below this beginning is alike
+            if (t.size() <= deepest) continue;  // longer terms may follow
+            // Every term below this beginning is alike: skip them all. No
+            // UTF-8 text holds the byte 0xFF, so it sorts after all of them.
+            seek_key.assign(bytes, 0, offset[deepest]);
+            seek_key += '\xFF';
+        } else {
+            // The term's first `dead` characters are too far from the word.
+            // A sibling can only stay within the budget by matching one of
+            // the word's characters here (a parent that tolerates any
+            // character has no dead child), so seek straight to the next
+            // sibling that does, or past the parent when none is left. This
+            // skips the dead siblings without reading a term of each.
+            std::size_t parent = dead - 1;
+            rows.truncate(parent);
+            char32_t next = 0;
+            for (char32_t c : letters) {
+                if (c <= t[parent]) continue;
+                bool alive = rows.push(c) <= budget;
+                rows.truncate(parent);
+                if (alive) {
+                    next = c;
+                    break;
+                }
+            }
+            seek_key.assign(bytes, 0, offset[parent]);
+            if (next != 0)
+                append_utf8(seek_key, next);
+            else if (parent == 0)
+                break;  // no beginning at all is left within the budget
+            else
+                seek_key += '\xFF';
         }
-        // Skip every term that begins like this one's first `dead` characters:
-        // no UTF-8 text holds the byte 0xFF, so it sorts after all of them.
-        seek_key.assign(bytes, 0, offset[dead]);
-        seek_key += '\xFF';
         sqlite3_reset(raw);
         sqlite3_bind_text(raw, 1, seek_key.data(), static_cast<int>(seek_key.size()), SQLITE_STATIC);
     }

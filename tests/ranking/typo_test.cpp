@@ -83,6 +83,8 @@ protected:
         }
     }
 
+    void compare_with_every_term(const std::u32string &alphabet);
+
     sqlite3 *db_ = nullptr;
     std::set<std::string> terms_;
 };
@@ -137,8 +139,17 @@ TEST_F(Vocabulary, FindsPrefixesOfLongerTerms)
 
 TEST_F(Vocabulary, AgreesWithComparingEveryTerm)
 {
+    // A small alphabet makes dense neighbourhoods; a large one makes the
+    // walk skip most children of a node (and land on missing ones).
+    for (const char32_t *alphabet : {U"abcdeéö", U"abcdefghijklmnopqrstuvwxyzéöß"})
+        compare_with_every_term(alphabet);
+}
+
+void Vocabulary::compare_with_every_term(const std::u32string &alphabet)
+{
+    terms_.clear();
+    ASSERT_EQ(sqlite3_exec(db_, "DELETE FROM v", nullptr, nullptr, nullptr), SQLITE_OK);
     std::mt19937 rng(7);
-    const std::u32string alphabet = U"abcdeéö";
     auto random_word = [&](std::size_t lo, std::size_t hi) {
         std::u32string w;
         std::size_t n = lo + rng() % (hi - lo + 1);
@@ -149,7 +160,19 @@ TEST_F(Vocabulary, AgreesWithComparingEveryTerm)
     };
     for (int i = 0; i < 1500; ++i) add(random_word(1, 11));
     for (int round = 0; round < 40; ++round) {
+        // Half the words are typed from a term of the vocabulary, so there
+        // are variants to find; the rest are random.
         std::string word = random_word(5, 10);
+        if (round % 2) {
+            auto it = terms_.lower_bound(word);
+            if (it == terms_.end()) it = terms_.begin();
+            std::u32string near = to_u32(*it);
+            if (near.size() >= 5) {
+                near[rng() % near.size()] = alphabet[rng() % alphabet.size()];
+                word.clear();
+                for (char32_t c : near) append_utf8(word, c);
+            }
+        }
         int budget = typo_budget(to_u32(word).size());
         std::set<std::pair<std::string, int>> terms, prefixes;
         brute_force(word, budget, terms, prefixes);
