@@ -48,8 +48,30 @@ struct Alternative {
 struct Unit {
     std::vector<Alternative> whole;   // whole words (or phrase)
     std::vector<Alternative> prefix;  // as a prefix: only the last typed unit
+    // The prefix alternatives without the forms a whole alternative with no
+    // more typos already has: what a prefix match adds to the whole ones.
+    std::vector<Alternative> prefix_only;
     bool has_prefix = false;
 };
+
+bool contains(const std::vector<std::string> &forms, const std::string &f)
+{
+    return std::find(forms.begin(), forms.end(), f) != forms.end();
+}
+
+void split_prefix_only(Unit &u)
+{
+    u.prefix_only.clear();
+    for (const Alternative &a : u.prefix) {
+        Alternative rest{{}, a.typos};
+        for (const std::string &f : a.forms) {
+            bool whole = false;
+            for (const Alternative &w : u.whole) whole = whole || (w.typos <= a.typos && contains(w.forms, f));
+            if (!whole) rest.forms.push_back(f);
+        }
+        if (!rest.forms.empty()) u.prefix_only.push_back(std::move(rest));
+    }
+}
 
 std::string quoted(std::string_view term)
 {
@@ -72,8 +94,9 @@ std::string phrase_expr(const std::vector<std::string> &tokens)
     return out;
 }
 
-// Which alternatives of a unit a bucket allows.
-enum class Match { whole, any };
+// Which alternatives of the last unit a bucket allows: whole words only,
+// whole words or prefixes, or what prefixes add to whole words.
+enum class Match { whole, any, prefix_only };
 
 struct Bucket {
     std::size_t units = 0;  // the first `units` units must match
@@ -91,8 +114,13 @@ public:
     {
         scratch_.clear();
         const Unit &u = units_[i];
+        bool last = i + 1 == b.units && b.units == units_.size();
+        if (last && b.last == Match::prefix_only) {
+            for (const Alternative &a : u.prefix_only) scratch_.push_back(&a);
+            return scratch_;
+        }
         for (const Alternative &a : u.whole) scratch_.push_back(&a);
-        if (i + 1 == b.units && b.units == units_.size() && b.last == Match::any)
+        if (last && b.last == Match::any)
             for (const Alternative &a : u.prefix) scratch_.push_back(&a);
         return scratch_;
     }
@@ -157,9 +185,14 @@ private:
             std::string term;
             for (std::size_t u = 0; u < b.units; ++u) {
                 std::string group;
+                forms_.clear();
                 for (const Alternative *a : choices(b, u)) {
                     if (a->typos > limits[u]) continue;
                     for (const std::string &f : a->forms) {
+                        // A whole word is often also among its prefix's words;
+                        // FTS5 would read its list once per mention.
+                        if (contains(forms_, f)) continue;
+                        forms_.push_back(f);
                         if (!group.empty()) group += " OR ";
                         group += f;
                     }
@@ -195,7 +228,7 @@ private:
                 for (std::size_t k = 0; k < chosen.size(); ++k) e += (k ? " " : "") + *chosen[k];
                 e += ", " + std::to_string(gap) + ")";
             }
-            parts.push_back(std::move(e));
+            if (!contains(parts, e)) parts.push_back(std::move(e));
             return true;
         }
         std::vector<const Alternative *> options = choices(b, i);  // copy: choices() reuses its buffer
@@ -213,6 +246,7 @@ private:
 
     std::vector<Unit> units_;
     mutable std::vector<const Alternative *> scratch_;
+    mutable std::vector<std::string> forms_;
 };
 
 // Restricts an expression to the first `columns` full-text columns.
@@ -417,6 +451,7 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
             std::string expr = phrase_expr(q.tokens);
             u.whole.push_back({{expr}, 0});
             if (q.prefix) u.prefix.push_back({{expr + "*"}, 0});
+            split_prefix_only(u);
             units.push_back(std::move(u));
             continue;
         }
@@ -440,6 +475,7 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
                 if (!a.forms.empty()) u.prefix.push_back(std::move(a));
             }
         }
+        split_prefix_only(u);
         units.push_back(std::move(u));
     }
     return Status::ok();
@@ -509,13 +545,25 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
                 if (columns < kTextColumns)
                     if (Status st = walker.any_left(in_columns(columns, within), column_any); !st.is_ok()) return st;
                 if (!column_any) continue;
+                const std::string *rest = &within;
+                std::string added;
                 if (k == n && last_is_prefix) {
                     Bucket whole{k, level.typos, Match::whole};
                     std::string w = anywhere ? plan.anywhere(whole) : plan.near(whole, gap);
-                    if (!w.empty())
+                    if (!w.empty()) {
                         if (Status st = walker.take(in_columns(columns, w)); !st.is_ok()) return st;
+                        if (walker.full()) break;
+                        // Every whole match of this bucket is placed now, so
+                        // the rest of it are the documents only a prefix
+                        // matches: a query over just those words reads far
+                        // less than the whole bucket again.
+                        if (plan.units().back().prefix_only.empty()) continue;
+                        Bucket prefixed{k, level.typos, Match::prefix_only};
+                        added = anywhere ? plan.anywhere(prefixed) : plan.near(prefixed, gap);
+                        if (!added.empty()) rest = &added;
+                    }
                 }
-                if (Status st = walker.take(in_columns(columns, within)); !st.is_ok()) return st;
+                if (Status st = walker.take(in_columns(columns, *rest)); !st.is_ok()) return st;
             }
         }
     }
