@@ -3,10 +3,12 @@
  * keeps of a document besides its text (searchable text, attribute names).
  *
  * A body may be 100 MB of hundreds of thousands of documents. Numbers are
- * read as raw text so they are stored exactly as sent. An array or a single
- * object is parsed in one go; NDJSON is cut at newlines and each line parsed
- * on its own, so no parse ever sizes its buffers by the rest of the body.
- * Peak memory is the caller's body, yyjson's copy of it and its values.
+ * read as raw text so they are stored exactly as sent. An array is cut into
+ * its elements and NDJSON into its lines, and each document is parsed on
+ * its own whenever it is needed, so no parse ever holds more than one
+ * document: peak memory is the caller's body plus one document and SQLite's
+ * caches. A body that does not cut cleanly is parsed whole, for a message
+ * that names the byte and the document at fault.
  */
 #include "kr_internal.h"
 
@@ -74,23 +76,110 @@ bool is_integer_text(std::string_view s)
     return true;
 }
 
+// The byte ranges of the elements of the array that starts at body[start],
+// found without parsing them: strings are skipped, brackets counted. False
+// when the text is not an array of values at this coarse level; the caller
+// then parses the whole body for a precise message.
+bool split_array(std::string_view body, std::size_t start, std::vector<std::pair<std::size_t, std::size_t>> &out)
+{
+    std::size_t i = start + 1;
+    auto skip = [&] {
+        while (i < body.size() && is_space(body[i])) ++i;
+    };
+    skip();
+    if (i < body.size() && body[i] == ']') {
+        ++i;
+        skip();
+        return i == body.size();
+    }
+    for (;;) {
+        skip();
+        const std::size_t from = i;
+        int depth = 0;
+        bool in_string = false;
+        for (; i < body.size(); ++i) {
+            const char c = body[i];
+            if (in_string) {
+                if (c == '\\') ++i;
+                else if (c == '"') in_string = false;
+            } else if (c == '"') in_string = true;
+            else if (c == '{' || c == '[') ++depth;
+            else if (c == '}' || c == ']') {
+                if (depth == 0) break;
+                --depth;
+            } else if (c == ',' && depth == 0) break;
+        }
+        if (i >= body.size() || (body[i] != ',' && body[i] != ']')) return false;
+        std::size_t to = i;
+        while (to > from && is_space(body[to - 1])) --to;
+        if (to == from) return false;
+        out.emplace_back(from, to - from);
+        if (body[i++] == ']') {
+            skip();
+            return i == body.size();
+        }
+    }
+}
+
 }  // namespace
 
 Batch::Batch() = default;
 
 Batch::~Batch()
 {
-    for (yyjson_doc *d : parsed_) yyjson_doc_free(d);
+    drop_current();
+    if (whole_ != nullptr) yyjson_doc_free(whole_);
+}
+
+void Batch::drop_current()
+{
+    if (current_ != nullptr) yyjson_doc_free(current_);
+    current_ = nullptr;
+}
+
+yyjson_val *Batch::document(std::size_t i)
+{
+    if (whole_ != nullptr) return docs_[i];
+    if (current_ == nullptr || current_index_ != i) {
+        drop_current();
+        const Slice &slice = slices_[i];
+        current_ = yyjson_read_opts(const_cast<char *>(body_.data() + slice.offset), slice.length, kReadFlags,
+                                    nullptr, nullptr);
+        current_index_ = i;
+    }
+    return current_ != nullptr ? yyjson_doc_get_root(current_) : nullptr;
+}
+
+Status Batch::invalid()
+{
+    Batch whole;
+    std::size_t start = 0;
+    while (start < body_.size() && is_space(body_[start])) ++start;
+    if (Status st = whole.parse_whole(body_, start); !st.is_ok()) return st;
+    return Status::error("The batch cannot be read: the server is out of memory.");
 }
 
 Status Batch::parse(std::string_view body)
 {
+    body_ = body;
     std::size_t start = 0;
     while (start < body.size() && is_space(body[start])) ++start;
     if (start == body.size())
         return Status::error("The body is empty: send a JSON array of objects, a JSON object, "
                              "or NDJSON (one object per line).");
+    if (body[start] == '[') {
+        std::vector<std::pair<std::size_t, std::size_t>> ranges;
+        if (split_array(body, start, ranges)) {
+            slices_.reserve(ranges.size());
+            for (auto [offset, length] : ranges) slices_.push_back({offset, length});
+            return Status::ok();
+        }
+    }
+    return parse_whole(body, start);
+}
 
+Status Batch::parse_whole(std::string_view body, std::size_t start)
+{
     yyjson_read_err err{};
     yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(body.data()), body.size(), kReadFlags,
                                        nullptr, &err);
@@ -105,7 +194,7 @@ Status Batch::parse(std::string_view body)
         }
         return Status::error(message);
     }
-    parsed_.push_back(doc);
+    whole_ = doc;
     yyjson_val *root = yyjson_doc_get_root(doc);
     if (yyjson_is_obj(root)) {
         docs_.push_back(root);
@@ -129,6 +218,7 @@ Status Batch::parse_lines(std::string_view body)
         if (end == std::string_view::npos) end = body.size();
         ++line_no;
         std::string_view line = body.substr(pos, end - pos);
+        const std::size_t offset = pos;
         pos = end + 1;
         bool blank = true;
         for (char c : line)
@@ -143,10 +233,10 @@ Status Batch::parse_lines(std::string_view body)
         if (doc == nullptr) {
             std::string message = json_error(err, "Line " + std::to_string(line_no) + " of the body");
             message.pop_back();  // the full stop
-            return Status::error(message + ", in document " + std::to_string(docs_.size() + 1) + " of the batch.");
+            return Status::error(message + ", in document " + std::to_string(slices_.size() + 1) + " of the batch.");
         }
-        parsed_.push_back(doc);
-        docs_.push_back(yyjson_doc_get_root(doc));
+        yyjson_doc_free(doc);
+        slices_.push_back({offset, line.size()});
     }
     return Status::ok();
 }

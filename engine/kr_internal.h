@@ -77,8 +77,11 @@ std::string now_rfc3339();
 // documents.cpp
 // ---------------------------------------------------------------------------
 
-// A parsed batch body. Owns every parsed yyjson document (each holds its own
-// copy of its text); the roots stay valid as long as the Batch lives.
+// A batch body, checked to be JSON. An array or NDJSON body is kept as the
+// byte ranges of its documents in the caller's body, and each document is
+// parsed again when asked for: a parse of the whole of a 100 MB body would
+// hold a copy of it plus its values, twice the memory of the body itself.
+// A single object is parsed once and kept.
 class Batch {
 public:
     Batch();
@@ -86,17 +89,33 @@ public:
     Batch(const Batch &) = delete;
     Batch &operator=(const Batch &) = delete;
 
-    // Parses body (array of objects, one object, or NDJSON). Documents are
-    // not validated here, only the JSON.
+    // Reads the shape of body (array of objects, one object, or NDJSON).
+    // The elements of an array are checked only when asked for: a NULL from
+    // document() means the body is not valid JSON, and invalid() then says
+    // where. body must outlive the Batch.
     Status parse(std::string_view body);
 
-    std::size_t size() const { return docs_.size(); }
-    yyjson_val *document(std::size_t i) const { return docs_[i]; }
+    std::size_t size() const { return whole_ ? docs_.size() : slices_.size(); }
+    // Document i, parsed; valid until the next call. NULL when it is not
+    // valid JSON (or memory ran out).
+    yyjson_val *document(std::size_t i);
+    // Why the body cannot be read, naming the byte and the document.
+    Status invalid();
 
 private:
+    struct Slice {
+        std::size_t offset, length;
+    };
+    Status parse_whole(std::string_view body, std::size_t start);
     Status parse_lines(std::string_view body);
-    std::vector<yyjson_doc *> parsed_;
+    void drop_current();
+
+    std::string_view body_;
+    yyjson_doc *whole_ = nullptr;  // the single-object or fallback form
     std::vector<yyjson_val *> docs_;
+    std::vector<Slice> slices_;
+    yyjson_doc *current_ = nullptr;
+    std::size_t current_index_ = 0;
 };
 
 // Infers the primary key of new index `uid` from its first document.

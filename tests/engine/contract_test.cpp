@@ -214,3 +214,31 @@ TEST(StoreFile, CutShorterThanAPageIsRefusedUntouched)
 }
 
 }  // namespace
+
+// An array body is cut into its documents without parsing it whole: brackets,
+// commas and quotes inside strings must not move a cut.
+TEST_F(ContractTest, ArrayIsCutAtItsOwnLevelOnly)
+{
+    struct Case {
+        const char *body;
+        const char *id;
+        const char *stored;
+    } cases[] = {
+        {R"([ {"id":1,"t":"a],[b"} , {"id":2,"t":"}{"} ])", "2", R"({"id":2,"t":"}{"})"},
+        {R"([{"id":3,"t":"q\"],\\"},{"id":4,"n":[[1],{"x":[2]}]}])", "3", R"({"id":3,"t":"q\"],\\"})"},
+        {R"([{"id":4,"n":[[1],{"x":[2]}]},{"id":5,"u":"\u005d"}])", "4", R"({"id":4,"n":[[1],{"x":[2]}]})"},
+        {"[\n\t{\"id\":6}\r\n]\n", "6", R"({"id":6})"},
+        {R"([])", nullptr, nullptr},
+    };
+    for (const Case &c : cases) {
+        const int added = add("cut", c.body);
+        if (c.id == nullptr) {
+            EXPECT_EQ(added, 0) << c.body;
+            continue;
+        }
+        EXPECT_GT(added, 0) << c.body << ": " << error();
+        const char *doc = korrin_document_get("cut", c.id);
+        ASSERT_NE(doc, nullptr) << c.body;
+        EXPECT_STREQ(doc, c.stored) << c.body;
+    }
+}
