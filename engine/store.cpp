@@ -273,6 +273,18 @@ Status Store::open(const std::string &storage_dir)
         // Loads the schema now, so a damaged one fails here and not later.
         Statement probe(raw, "SELECT 1 FROM kr_index LIMIT 0");
         if (!probe.prepared()) return unreadable(sqlite3_errmsg(raw));
+    } else {
+        // Another program's database must be refused before the switch to
+        // WAL, which would change the file.
+        Statement tables(raw, "SELECT count(*) FROM sqlite_master");
+        if (!tables.step()) return unreadable(sqlite3_errmsg(raw));
+        if (tables.column_int(0) != 0) {
+            tables = Statement();
+            rollback();
+            db_.reset();
+            return Status::error("The file `" + shown(path_) + "` is a database of another program; it was "
+                                 "left untouched.");
+        }
     }
     rollback();  // only read
     // synchronous is per connection; FULL makes every commit durable in WAL.

@@ -176,8 +176,12 @@ TEST_F(ProcessTest, DamagedStoreIsRefusedUntouched)
     ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
     sqlite3_exec(raw, "CREATE TABLE theirs(x)", nullptr, nullptr, nullptr);
     sqlite3_close(raw);
+    const std::string theirs = read_file(db);
     EXPECT_NE(korrin_init(dir_.c_str()), 0);
     EXPECT_NE(std::string(korrin_last_error()).find("another program"), std::string::npos) << korrin_last_error();
+    korrin_cleanup();
+    // Not even its journal mode: a switch to WAL rewrites the file's header.
+    EXPECT_EQ(read_file(db), theirs) << "the other program's database was modified";
 }
 
 TEST_F(ProcessTest, NewerFormatIsRefusedUntouched)
