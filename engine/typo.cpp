@@ -54,6 +54,8 @@ public:
         if (cells_.size() < (j + 1) * width_) cells_.resize(2 * (j + 1) * width_);
         int *row = &cells_[j * width_];
         const int *up = row - width_;
+        // Two rows up, for a swap of neighbours; only read when j >= 2.
+        const int *up2 = j >= 2 ? row - 2 * width_ : nullptr;
         const char32_t *w = word_.data();
         int best = row[0] = static_cast<int>(j);
         int left = row[0];
@@ -61,8 +63,8 @@ public:
             int v = up[i - 1] + (w[i - 1] == c ? 0 : 1);
             if (up[i] + 1 < v) v = up[i] + 1;
             if (left + 1 < v) v = left + 1;
-            if (j >= 2 && i >= 2 && w[i - 1] == term_[j - 2] && w[i - 2] == c && up[i - 2 - width_] + 1 < v)
-                v = up[i - 2 - width_] + 1;
+            if (up2 != nullptr && i >= 2 && w[i - 1] == term_[j - 2] && w[i - 2] == c && up2[i - 2] + 1 < v)
+                v = up2[i - 2] + 1;
             row[i] = left = v;
             if (v < best) best = v;
         }
