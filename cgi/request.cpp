@@ -159,6 +159,19 @@ static char *s_read_chunked(FILE *file, size_t *count)
     return buffer;
 }
 
+/* Reads up to `wanted` bytes, known in advance, in one allocation: a
+ * shorter stream gives a shorter body. NULL when memory runs out. */
+static char *s_read_known(FILE *stream, size_t wanted, size_t *count)
+{
+    char *buffer = static_cast<char *>(malloc(wanted + 1));
+    if (!buffer)
+        return nullptr;
+    size_t got = fread(buffer, 1, wanted, stream);
+    buffer[got] = '\0';
+    *count = got;
+    return buffer;
+}
+
 /* Reads the whole body file; null when memory runs out. */
 static char *s_read_body_file(FILE *file, size_t *count)
 {
@@ -174,14 +187,7 @@ static char *s_read_body_file(FILE *file, size_t *count)
         return s_read_chunked(file, count);
     }
     rewind(file);
-    size_t wanted = static_cast<size_t>(size);
-    char *buffer = static_cast<char *>(malloc(wanted + 1));
-    if (!buffer)
-        return nullptr;
-    size_t got = fread(buffer, 1, wanted, file);
-    buffer[got] = '\0';
-    *count = got;
-    return buffer;
+    return s_read_known(file, static_cast<size_t>(size), count);
 }
 
 char *cgi_read_post(size_t *out_len)
@@ -212,13 +218,9 @@ char *cgi_read_post(size_t *out_len)
         length = s_body_max;
 
     qv_platform_binary(stdin);
-    size_t wanted = static_cast<size_t>(length);
-    char *body = static_cast<char *>(malloc(wanted + 1));
-    if (!body)
-        return nullptr;
-    size_t got = fread(body, 1, wanted, stdin);
-    body[got] = '\0';
-    if (out_len)
-        *out_len = got;
+    size_t count = 0;
+    char *body = s_read_known(stdin, static_cast<size_t>(length), &count);
+    if (body && out_len)
+        *out_len = count;
     return body;
 }
