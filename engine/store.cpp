@@ -31,6 +31,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -437,6 +438,21 @@ private:
     bool done_ = false;
 };
 
+// The common start of an operation on one index: checks the uid, begins a
+// transaction (read or write) held by `tx`, and finds the index, failing
+// with a message that names it when it is unknown. On failure, `tx` rolls
+// back as the caller returns.
+Status open_index(Store &s, const char *uid, bool write, std::optional<WriteTx> &tx, IndexInfo &info)
+{
+    if (Status st = check_uid(uid); !st.is_ok()) return st;
+    if (Status st = write ? s.begin_write() : s.begin_read(); !st.is_ok()) return st;
+    tx.emplace(s);
+    bool found = false;
+    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
+    if (!found) return s.not_found(uid);
+    return Status::ok();
+}
+
 Status create_index(Store &s, std::string_view uid, std::string_view primary_key, IndexInfo &info)
 {
     std::string now = now_rfc3339();
@@ -556,18 +572,14 @@ Status op_index_create(Store &s, const char *uid, const char *primary_key)
 
 Status op_index_delete(Store &s, const char *uid)
 {
-    if (Status st = check_uid(uid); !st.is_ok()) return st;
-    if (Status st = s.begin_write(); !st.is_ok()) return st;
-    WriteTx tx(s);
+    std::optional<WriteTx> tx;
     IndexInfo info;
-    bool found = false;
-    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
-    if (!found) return s.not_found(uid);
+    if (Status st = open_index(s, uid, true, tx, info); !st.is_ok()) return st;
     std::string sql = "DROP TABLE " + info.documents_table() + "; DROP TABLE " + info.fulltext_table() +
                       "; DROP TABLE " + info.fields_table() + "; DROP TABLE " + info.vocabulary_table() + "; DELETE FROM kr_index WHERE id = " +
                       std::to_string(info.id) + ";";
     if (Status st = s.exec(sql.c_str()); !st.is_ok()) return st;
-    return tx.commit();
+    return tx->commit();
 }
 
 Status op_indexes_list(Store &s, std::string &out)
@@ -594,13 +606,9 @@ Status op_indexes_list(Store &s, std::string &out)
 
 Status op_index_stats(Store &s, const char *uid, std::string &out)
 {
-    if (Status st = check_uid(uid); !st.is_ok()) return st;
-    if (Status st = s.begin_read(); !st.is_ok()) return st;
-    WriteTx tx(s);  // read-only: always rolled back
+    std::optional<WriteTx> tx;  // read-only: always rolled back
     IndexInfo info;
-    bool found = false;
-    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
-    if (!found) return s.not_found(uid);
+    if (Status st = open_index(s, uid, false, tx, info); !st.is_ok()) return st;
     out = "{\"document_count\":" + std::to_string(info.document_count) +
           ",\"is_indexing\":false,\"field_distribution\":{";
     Statement st(s.db(), "SELECT name, count FROM " + info.fields_table() + " ORDER BY name");
@@ -619,13 +627,9 @@ Status op_index_stats(Store &s, const char *uid, std::string &out)
 Status op_document_get(Store &s, const char *uid, const char *id, std::string &out, bool &found)
 {
     found = false;
-    if (Status st = check_uid(uid); !st.is_ok()) return st;
-    if (Status st = s.begin_read(); !st.is_ok()) return st;
-    WriteTx tx(s);
+    std::optional<WriteTx> tx;  // read-only: always rolled back
     IndexInfo info;
-    bool index_found = false;
-    if (Status st = s.find_index(uid, info, index_found); !st.is_ok()) return st;
-    if (!index_found) return s.not_found(uid);
+    if (Status st = open_index(s, uid, false, tx, info); !st.is_ok()) return st;
     std::string_view key = id ? std::string_view(id) : std::string_view();
     if (is_plain_name(key, kMaxIdBytes)) {
         Statement st(s.db(), "SELECT body FROM " + info.documents_table() + " WHERE id = ?1");
@@ -642,14 +646,10 @@ Status op_document_get(Store &s, const char *uid, const char *id, std::string &o
 
 Status op_document_delete(Store &s, const char *uid, const char *id)
 {
-    if (Status st = check_uid(uid); !st.is_ok()) return st;
     std::string_view key = id ? std::string_view(id) : std::string_view();
-    if (Status st = s.begin_write(); !st.is_ok()) return st;
-    WriteTx tx(s);
+    std::optional<WriteTx> tx;
     IndexInfo info;
-    bool found = false;
-    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
-    if (!found) return s.not_found(uid);
+    if (Status st = open_index(s, uid, true, tx, info); !st.is_ok()) return st;
     auto missing = [&] {
         return Status::error("Document `" + shown(key) + "` not found in index `" + std::string(uid) + "`.");
     };
@@ -671,7 +671,7 @@ Status op_document_delete(Store &s, const char *uid, const char *id)
     if (Status st = del.run(); !st.is_ok()) return st;
     if (Status st = apply_fields(s, info, fields); !st.is_ok()) return st;
     if (Status st = touch_index(s, info, -1); !st.is_ok()) return st;
-    return tx.commit();
+    return tx->commit();
 }
 
 Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_t &count)
