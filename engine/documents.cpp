@@ -39,6 +39,24 @@ bool ends_with_id(std::string_view key)
     return (a == 'i' || a == 'I') && (b == 'd' || b == 'D');
 }
 
+// One step of a walk over JSON text that skips strings: gives body[i] when
+// it lies outside every string, and 0 for a byte of a string (its quotes
+// included), stepping i over the byte after a backslash.
+char outside_strings(std::string_view body, std::size_t &i, bool &in_string)
+{
+    const char c = body[i];
+    if (in_string) {
+        if (c == '\\') ++i;
+        else if (c == '"') in_string = false;
+        return 0;
+    }
+    if (c == '"') {
+        in_string = true;
+        return 0;
+    }
+    return c;
+}
+
 // Which document of an array (or single object) body the byte at `pos`
 // belongs to, counting from 1; 0 when it lies outside every document (before
 // the root, after it, or the root is neither an array nor an object). A
@@ -54,12 +72,8 @@ std::size_t document_at(std::string_view body, std::size_t pos)
     int depth = 0;
     bool in_string = false;
     for (; i < pos && i < body.size(); ++i) {
-        char c = body[i];
-        if (in_string) {
-            if (c == '\\') ++i;
-            else if (c == '"') in_string = false;
-        } else if (c == '"') in_string = true;
-        else if (c == '{' || c == '[') ++depth;
+        const char c = outside_strings(body, i, in_string);
+        if (c == '{' || c == '[') ++depth;
         else if (c == '}' || c == ']') {
             if (--depth == 0) return 0;  // the error follows the closed root
         } else if (c == ',' && depth == 1 && array) ++document;
@@ -98,12 +112,8 @@ bool split_array(std::string_view body, std::size_t start, std::vector<std::pair
         int depth = 0;
         bool in_string = false;
         for (; i < body.size(); ++i) {
-            const char c = body[i];
-            if (in_string) {
-                if (c == '\\') ++i;
-                else if (c == '"') in_string = false;
-            } else if (c == '"') in_string = true;
-            else if (c == '{' || c == '[') ++depth;
+            const char c = outside_strings(body, i, in_string);
+            if (c == '{' || c == '[') ++depth;
             else if (c == '}' || c == ']') {
                 if (depth == 0) break;
                 --depth;
