@@ -55,8 +55,13 @@ std::u32string to_u32(std::string_view s);
 void append_utf8(std::string &out, char32_t c);
 
 // Appends text to out with a space around every unspaced character, so the
-// word tokenizer sees each one as its own token.
+// word tokenizer sees each one as its own token, and Greek and Cyrillic
+// accents folded (see fold_accents).
 void append_segmented(std::string &out, std::string_view text);
+void append_segmented_raw(std::string &out, std::string_view text);
+// Folds accented Greek and Cyrillic letters of text[from..] to their bases,
+// in place (the length never changes).
+void fold_accents(std::string &text, std::size_t from = 0);
 
 // The text of each full-text column of a document (kTextColumns of them):
 // string values, nested ones included, in document order, segmented. The

@@ -50,7 +50,9 @@ Status op_search(Store &s, const char *uid, const char *query, std::int32_t limi
     if (!q.empty()) {
         Tokenizer tokenizer;
         if (Status st = tokenizer.open(s.db()); !st.is_ok()) return st;
-        if (Status st = parse_query(tokenizer, q, units); !st.is_ok()) return st;
+        std::string folded(q);
+        fold_accents(folded);
+        if (Status st = parse_query(tokenizer, folded, units); !st.is_ok()) return st;
     }
 
     std::string hits = "[";

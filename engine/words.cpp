@@ -101,7 +101,54 @@ void append_utf8(std::string &out, char32_t c)
     }
 }
 
+// Greek and Cyrillic letters with accents that the tokenizer keeps as they
+// are (it removes Latin diacritics only) become their base letters, in
+// documents and queries alike, so matching ignores accents in these scripts
+// too. Every such letter and its base take two bytes in UTF-8, so the text
+// is changed in place from byte `from` on.
+void fold_accents(std::string &text, std::size_t from)
+{
+    for (std::size_t i = from; i + 1 < text.size(); ++i) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0xCE || lead > 0xD1) continue;
+        const unsigned char next = static_cast<unsigned char>(text[i + 1]);
+        if ((next & 0xC0) != 0x80) continue;
+        const char32_t c = static_cast<char32_t>(((lead & 0x1F) << 6) | (next & 0x3F));
+        char32_t base = 0;
+        switch (c) {
+        case 0x0386: base = 0x0391; break;  // Ά
+        case 0x0388: base = 0x0395; break;  // Έ
+        case 0x0389: base = 0x0397; break;  // Ή
+        case 0x038A: case 0x03AA: base = 0x0399; break;  // Ί Ϊ
+        case 0x038C: base = 0x039F; break;  // Ό
+        case 0x038E: case 0x03AB: base = 0x03A5; break;  // Ύ Ϋ
+        case 0x038F: base = 0x03A9; break;  // Ώ
+        case 0x03AC: base = 0x03B1; break;  // ά
+        case 0x03AD: base = 0x03B5; break;  // έ
+        case 0x03AE: base = 0x03B7; break;  // ή
+        case 0x03AF: case 0x03CA: case 0x0390: base = 0x03B9; break;  // ί ϊ ΐ
+        case 0x03CC: base = 0x03BF; break;  // ό
+        case 0x03CD: case 0x03CB: case 0x03B0: base = 0x03C5; break;  // ύ ϋ ΰ
+        case 0x03CE: base = 0x03C9; break;  // ώ
+        case 0x0401: base = 0x0415; break;  // Ё
+        case 0x0451: base = 0x0435; break;  // ё
+        default: break;
+        }
+        if (base == 0) continue;
+        text[i] = static_cast<char>(0xC0 | (base >> 6));
+        text[i + 1] = static_cast<char>(0x80 | (base & 0x3F));
+        ++i;
+    }
+}
+
 void append_segmented(std::string &out, std::string_view text)
+{
+    const std::size_t from = out.size();
+    append_segmented_raw(out, text);
+    fold_accents(out, from);
+}
+
+void append_segmented_raw(std::string &out, std::string_view text)
 {
     // Fast path: nothing below U+0E00 needs a space.
     std::size_t i = 0;
