@@ -10,3 +10,14 @@ function(korrin_add_test)
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
                        PROPERTIES ENVIRONMENT "KORRIN_BUILD_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
+
+# Tests that drive the programs through lighttpd need python3 and lighttpd
+# (scripts/deps installs both); without them those folders add nothing.
+find_package(Python3 COMPONENTS Interpreter)
+find_program(KORRIN_LIGHTTPD lighttpd)
+if(Python3_Interpreter_FOUND AND KORRIN_LIGHTTPD)
+  set(KORRIN_SERVED_TESTS ON)
+else()
+  set(KORRIN_SERVED_TESTS OFF)
+  message(STATUS "python3 or lighttpd missing: tests through lighttpd are skipped")
+endif()
