@@ -165,7 +165,7 @@ Status Batch::invalid()
     Batch whole;
     std::size_t start = 0;
     while (start < body_.size() && is_space(body_[start])) ++start;
-    if (Status st = whole.parse_whole(body_, start); !st.is_ok()) return st;
+    if (Status st = whole.parse_whole(body_, start, true); !st.is_ok()) return st;
     return Status::error("The batch cannot be read: the server is out of memory.");
 }
 
@@ -185,10 +185,10 @@ Status Batch::parse(std::string_view body)
             return Status::ok();
         }
     }
-    return parse_whole(body, start);
+    return parse_whole(body, start, false);
 }
 
-Status Batch::parse_whole(std::string_view body, std::size_t start)
+Status Batch::parse_whole(std::string_view body, std::size_t start, bool check_lines)
 {
     yyjson_read_err err{};
     yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(body.data()), body.size(), kReadFlags,
@@ -196,7 +196,7 @@ Status Batch::parse_whole(std::string_view body, std::size_t start)
     if (doc == nullptr) {
         // An object followed by more content is NDJSON.
         if (body[start] == '{' && err.code == YYJSON_READ_ERROR_UNEXPECTED_CONTENT)
-            return parse_lines(body);
+            return parse_lines(body, check_lines);
         std::string message = json_error(err, "The body");
         if (std::size_t document = document_at(body, err.pos); document != 0) {
             message.pop_back();  // the full stop
@@ -219,7 +219,9 @@ Status Batch::parse_whole(std::string_view body, std::size_t start)
     return Status::ok();
 }
 
-Status Batch::parse_lines(std::string_view body)
+// Lines are parsed when their document is read; `check` parses each now,
+// for the message that names the first line that is not JSON.
+Status Batch::parse_lines(std::string_view body, bool check)
 {
     std::size_t line_no = 0;
     std::size_t pos = 0;
@@ -237,6 +239,10 @@ Status Batch::parse_lines(std::string_view body)
                 break;
             }
         if (blank) continue;
+        if (!check) {
+            slices_.push_back({offset, line.size()});
+            continue;
+        }
         yyjson_read_err err{};
         yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(line.data()), line.size(), kReadFlags,
                                            nullptr, &err);

@@ -90,7 +90,7 @@ public:
     Batch &operator=(const Batch &) = delete;
 
     // Reads the shape of body (array of objects, one object, or NDJSON).
-    // The elements of an array are checked only when asked for: a NULL from
+    // The documents of an array or NDJSON are checked only when asked for: a NULL from
     // document() means the body is not valid JSON, and invalid() then says
     // where. body must outlive the Batch.
     Status parse(std::string_view body);
@@ -106,8 +106,8 @@ private:
     struct Slice {
         std::size_t offset, length;
     };
-    Status parse_whole(std::string_view body, std::size_t start);
-    Status parse_lines(std::string_view body);
+    Status parse_whole(std::string_view body, std::size_t start, bool check_lines);
+    Status parse_lines(std::string_view body, bool check);
     void drop_current();
 
     std::string_view body_;

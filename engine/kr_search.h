@@ -1,9 +1,12 @@
 /*
- * Ranked, typo-tolerant search: the pieces behind the engine's query path.
+ * Ranked, typo-tolerant search: the pieces behind the engine's query path,
+ * and what the write path must agree with them on.
  *
  *   words.cpp    what a word is: scripts written without spaces, splitting
  *                text into the full-text columns, the tokenizer, parsing a
  *                user's query into units (words, phrases, runs of ideographs)
+ *   prepare.cpp  reading a batch's documents into columns and words, on a
+ *                second thread for a big batch
  *   typo.cpp     edit distance counted in characters, and finding the typo
  *                variants of a word in an index's vocabulary table
  *   ranking.cpp  the ranking cascade: buckets of matches, best first, each
@@ -18,10 +21,15 @@
 
 #include "kr_internal.h"
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -86,8 +94,10 @@ private:
     void grow();
     std::string arena_;
     std::vector<Span> spans_;
-    std::vector<std::uint32_t> slots_;  // 0 = empty, else index in spans_ + 1
-    std::vector<std::uint32_t> hashes_;
+    // 0 = empty, else the word's hash in the high half and its index in
+    // spans_ + 1 in the low half: a probe compares hashes without touching
+    // the word, so most probes cost one cache line.
+    std::vector<std::uint64_t> slots_;
 };
 
 // The index's word tokenizer (unicode61, diacritics removed), used directly
@@ -114,39 +124,6 @@ private:
     Fts5Tokenizer *tok_ = nullptr;
 };
 
-// Splitting a batch's text once: the full-text table splits every column
-// it indexes, and the vocabulary needs exactly those words. While attached
-// to a connection, a WordTap sees every token the index's tokenizer gives
-// the full-text table and adds it to a TermSet, so the text is not split a
-// second time for the vocabulary.
-//
-// It works by registering, on that connection only, a tokenizer under the
-// built-in name that passes everything through to the original (FTS5 looks
-// names up newest first). A full-text table already opened on the
-// connection before that keeps the original, so a writer asks tapped()
-// after each row and splits the text itself when the tap saw nothing.
-class WordTap {
-public:
-    WordTap() = default;
-    ~WordTap() { detach(); }
-    WordTap(const WordTap &) = delete;
-    WordTap &operator=(const WordTap &) = delete;
-
-    // Registers the pass-through tokenizer on db (once per connection).
-    // Call before the first statement that opens the full-text table.
-    Status open(sqlite3 *db);
-    // Words of the rows written between attach() and detach() go to terms.
-    void attach(TermSet &terms);
-    void detach();
-    // Times the table's tokenizer ran while attached.
-    std::uint64_t calls() const;
-
-    struct State;
-
-private:
-    State *state_ = nullptr;  // owned by the connection
-};
-
 // One unit of a query: a word, a phrase in double quotes, or a run of
 // unspaced characters (matched as a phrase of one-character tokens).
 struct QueryUnit {
@@ -158,6 +135,71 @@ struct QueryUnit {
 // Splits a user's query into units. The last unit may match as a prefix,
 // unless it is a closed phrase or a run of unspaced characters.
 Status parse_query(const Tokenizer &tok, std::string_view query, std::vector<QueryUnit> &units);
+
+// ---------------------------------------------------------------------------
+// prepare.cpp
+// ---------------------------------------------------------------------------
+
+// A document of a batch, ready for the store.
+struct PreparedDocument {
+    std::string id;                   // checked
+    std::string body;                 // compact JSON
+    std::string text[kTextColumns];   // see column_texts
+};
+
+// Reads a batch's documents in order and prepares each for the store,
+// gathering on the way the batch's words (for the vocabulary) and how many
+// of its documents have each top-level attribute. After start(), a big
+// batch is read on a second thread, ahead of the caller.
+class BatchReader {
+public:
+    // The batch and the tokenizer belong to the reader until next() has
+    // returned null or the reader is gone.
+    BatchReader(Batch &batch, std::string_view primary_key, const Tokenizer &tokenizer);
+    ~BatchReader();
+    BatchReader(const BatchReader &) = delete;
+    BatchReader &operator=(const BatchReader &) = delete;
+
+    void start();
+    // The next document, valid until the next call; null after the last
+    // one, or at the first that cannot be read, which status() then names.
+    const PreparedDocument *next();
+
+    // Once next() has returned null:
+    const Status &status() const { return status_; }
+    const TermSet &terms() const { return terms_; }
+    const std::unordered_map<std::string, std::int64_t> &fields() const { return fields_; }
+
+private:
+    struct Chunk;
+    bool prepare(std::size_t i, PreparedDocument &out);
+    void run();
+    void stop();
+
+    Batch &batch_;
+    std::string primary_key_;
+    const Tokenizer &tokenizer_;
+    Status status_ = Status::ok();
+    TermSet terms_;
+    std::unordered_map<std::string, std::int64_t> fields_;
+
+    // Read in line.
+    PreparedDocument single_;
+    std::size_t next_ = 0;
+    bool done_ = false;
+
+    // Read on a thread: chunks go from free_ to the reader, to ready_, to
+    // the writer (current_), back to free_.
+    std::vector<std::unique_ptr<Chunk>> chunks_;
+    Chunk *current_ = nullptr;
+    std::size_t position_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Chunk *> free_, ready_;
+    bool stopping_ = false;  // the writer gave up
+    bool broken_ = false;    // the reader ran out of memory
+};
 
 // ---------------------------------------------------------------------------
 // typo.cpp

@@ -704,23 +704,19 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
         if (!yyjson_is_obj(first)) return Status::error("Document 1 of the batch is not a JSON object.");
         if (Status st = infer_primary_key(uid, first, primary_key); !st.is_ok()) return st;
     }
-    // Validate everything before the first write.
-    std::vector<std::string> ids(batch.size());
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        yyjson_val *doc = batch.document(i);
-        if (doc == nullptr) return batch.invalid();
-        if (Status st = document_id(doc, primary_key, i + 1, ids[i]); !st.is_ok()) return st;
-    }
-
-    // Before the first statement that opens the full-text table, so the
-    // table's tokenizer is the tapped one.
-    WordTap tap;
-    if (Status st = tap.open(s.db()); !st.is_ok()) return st;
+    // The documents are read as they are written: the first that cannot be
+    // read ends the batch, and the transaction leaves no trace of it.
+    Tokenizer tokenizer;
+    if (Status st = tokenizer.open(s.db()); !st.is_ok()) return st;
+    BatchReader reader(batch, primary_key, tokenizer);
+    reader.start();
     if (!found)
         if (Status st = create_index(s, uid, primary_key, info); !st.is_ok()) return st;
 
     Statement sel(s.db(), "SELECT seq, body FROM " + info.documents_table() + " WHERE id = ?1");
-    Statement ins(s.db(), "INSERT INTO " + info.documents_table() + "(id, body) VALUES(?1, ?2)");
+    // Most documents of a batch are new: the insert tries first, and the
+    // id's unique index tells when the document is a replacement.
+    Statement ins(s.db(), "INSERT INTO " + info.documents_table() + "(id, body) VALUES(?1, ?2) ON CONFLICT(id) DO NOTHING");
     Statement upd(s.db(), "UPDATE " + info.documents_table() + " SET body = ?2 WHERE seq = ?1");
     Statement fts_insert(s.db(), "INSERT INTO " + info.fulltext_table() + "(rowid, " + fulltext_columns() +
                                      ") VALUES(?1, ?2, ?3, ?4, ?5)");
@@ -736,66 +732,40 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
     // Set back before the commit, in the same transaction.
     if (big)
         if (Status st = set_hash_size(s, info, kBigBatchHashSize); !st.is_ok()) return st;
-    Tokenizer tokenizer;  // only when the tap sees nothing (see WordTap)
-    bool tokenizer_open = false, tapped = false;
-    TermSet terms;  // the batch's words, for the vocabulary
     for (const Statement *st : {&sel, &ins, &upd, &fts_insert, &fts_delete})
         if (!st->prepared()) return st->status();
 
-    std::unordered_map<std::string, std::int64_t> fields;
+    std::unordered_map<std::string, std::int64_t> fields;  // of replaced documents
     std::int64_t added = 0;
-    std::string text[kTextColumns];
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        yyjson_val *doc = batch.document(i);
-        if (doc == nullptr) return batch.invalid();
-        std::size_t len = 0;
-        std::unique_ptr<char, decltype(&std::free)> json(yyjson_val_write_opts(doc, 0, nullptr, &len, nullptr),
-                                                         &std::free);
-        if (!json) return Status::error("Document " + std::to_string(i + 1) + " of the batch cannot be written.");
-        std::string_view compact(json.get(), len);
-        std::string_view id(ids[i]);
-
+    std::string old_text[kTextColumns];
+    while (const PreparedDocument *doc = reader.next()) {
+        std::string_view id(doc->id);
         std::int64_t seq = 0;
-        sel.bind(1, id);
-        if (sel.step()) {
+        ins.bind(1, id).bind(2, std::string_view(doc->body));
+        if (Status st = ins.run(); !st.is_ok()) return st;
+        if (sqlite3_changes(s.db()) == 1) {
+            seq = sqlite3_last_insert_rowid(s.db());
+            ++added;
+        } else {
+            sel.bind(1, id);
+            if (!sel.step()) return sel.status().is_ok() ? Status::error("The store lost a document while adding.") : sel.status();
             seq = sel.column_int(0);
             std::string old(sel.column_text(1));
             sel.reset();
-            if (Status st = forget_document(fts_delete, seq, old, text, fields); !st.is_ok()) return st;
-            upd.bind(1, seq).bind(2, compact);
+            if (Status st = forget_document(fts_delete, seq, old, old_text, fields); !st.is_ok()) return st;
+            upd.bind(1, seq).bind(2, std::string_view(doc->body));
             if (Status st = upd.run(); !st.is_ok()) return st;
-        } else {
-            if (!sel.status().is_ok()) return sel.status();
-            sel.reset();
-            ins.bind(1, id).bind(2, compact);
-            if (Status st = ins.run(); !st.is_ok()) return st;
-            seq = sqlite3_last_insert_rowid(s.db());
-            ++added;
         }
-        column_texts(doc, text);
         fts_insert.bind(1, seq);
-        for (int c = 0; c < kTextColumns; ++c) fts_insert.bind(c + 2, std::string_view(text[c]));
-        // The text is split once, by the full-text table; the tap hands its
-        // words to the vocabulary.
-        std::uint64_t calls = tap.calls();
-        tap.attach(terms);
-        Status inserted = fts_insert.run();
-        tap.detach();
-        if (!inserted.is_ok()) return inserted;
-        if (!tapped && tap.calls() == calls) {
-            if (!tokenizer_open)
-                if (Status st = tokenizer.open(s.db()); !st.is_ok()) return st;
-            tokenizer_open = true;
-            for (const std::string &t : text)
-                if (Status st = tokenizer.collect(t, terms); !st.is_ok()) return st;
-        }
-        tapped = tapped || tap.calls() != calls;
-        for (std::string_view key : top_level_attributes(doc)) fields[std::string(key)] += 1;
+        for (int c = 0; c < kTextColumns; ++c) fts_insert.bind(c + 2, std::string_view(doc->text[c]));
+        if (Status st = fts_insert.run(); !st.is_ok()) return st;
     }
+    if (!reader.status().is_ok()) return reader.status();
+    for (const auto &[name, n] : reader.fields()) fields[name] += n;
     if (big)
         if (Status st = set_hash_size(s, info, kHashSize); !st.is_ok()) return st;
     if (Status st = apply_fields(s, info, fields); !st.is_ok()) return st;
-    if (Status st = add_vocabulary(s, info, terms); !st.is_ok()) return st;
+    if (Status st = add_vocabulary(s, info, reader.terms()); !st.is_ok()) return st;
     if (Status st = touch_index(s, info, added); !st.is_ok()) return st;
     if (Status st = tx.commit(); !st.is_ok()) return st;
     count = static_cast<std::int64_t>(batch.size());

@@ -14,7 +14,7 @@
 #include <yyjson.h>
 
 #include <algorithm>
-#include <new>
+#include <cstring>
 
 namespace korrin {
 
@@ -217,11 +217,23 @@ void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns])
 // TermSet
 // ---------------------------------------------------------------------------
 namespace {
+// FNV-1a over 8 bytes at a time, then mixed: words are short, and a hash
+// per byte would cost more than the probe it serves.
 std::uint32_t hash_term(std::string_view s)
 {
-    std::uint64_t h = 1469598103934665603ull;  // FNV-1a
-    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-    return static_cast<std::uint32_t>(h ^ (h >> 32));
+    std::uint64_t h = 1469598103934665603ull ^ s.size();
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        h = (h ^ w) * 1099511628211ull;
+        h ^= h >> 29;
+    }
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, s.data() + i, s.size() - i);
+    h = (h ^ tail) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 32;
+    return static_cast<std::uint32_t>(h) | 1u;  // never 0, so a slot is never empty by accident
 }
 }  // namespace
 
@@ -229,30 +241,32 @@ void TermSet::add(std::string_view term)
 {
     if (term.empty()) return;
     if ((spans_.size() + 1) * 2 > slots_.size()) grow();
-    std::uint32_t h = hash_term(term);
-    std::size_t mask = slots_.size() - 1;
+    const std::uint64_t h = hash_term(term);
+    const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-        std::uint32_t slot = slots_[i];
+        const std::uint64_t slot = slots_[i];
         if (slot == 0) {
             spans_.push_back({static_cast<std::uint32_t>(arena_.size()), static_cast<std::uint32_t>(term.size())});
             arena_.append(term);
-            hashes_.push_back(h);
-            slots_[i] = static_cast<std::uint32_t>(spans_.size());
+            slots_[i] = (h << 32) | spans_.size();
             return;
         }
-        const Span &sp = spans_[slot - 1];
-        if (hashes_[slot - 1] == h && std::string_view(arena_).substr(sp.offset, sp.length) == term) return;
+        if ((slot >> 32) != h) continue;
+        const Span &sp = spans_[(slot & 0xFFFFFFFFu) - 1];
+        if (std::string_view(arena_).substr(sp.offset, sp.length) == term) return;
     }
 }
 
 void TermSet::grow()
 {
-    slots_.assign(std::max<std::size_t>(1024, slots_.size() * 2), 0);
-    std::size_t mask = slots_.size() - 1;
-    for (std::size_t k = 0; k < spans_.size(); ++k) {
-        std::size_t i = hashes_[k] & mask;
+    std::vector<std::uint64_t> old = std::move(slots_);
+    slots_.assign(std::max<std::size_t>(1024, old.size() * 2), 0);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::uint64_t slot : old) {
+        if (slot == 0) continue;
+        std::size_t i = (slot >> 32) & mask;
         while (slots_[i] != 0) i = (i + 1) & mask;
-        slots_[i] = static_cast<std::uint32_t>(k + 1);
+        slots_[i] = slot;
     }
 }
 
@@ -329,123 +343,6 @@ Status Tokenizer::collect(std::string_view text, TermSet &terms) const
     if (rc != SQLITE_OK) return Status::error("The text cannot be split into words.");
     return Status::ok();
 }
-
-// ---------------------------------------------------------------------------
-// WordTap
-// ---------------------------------------------------------------------------
-struct WordTap::State {
-    fts5_tokenizer inner{};   // the tokenizer registered before ours
-    void *inner_data = nullptr;
-    TermSet *sink = nullptr;  // attached batch, if any
-    std::uint64_t calls = 0;
-};
-
-namespace {
-
-struct TapInstance {
-    WordTap::State *state;
-    Fts5Tokenizer *inner;
-};
-
-struct TapContext {
-    TermSet *sink;
-    void *ctx;
-    int (*token)(void *, int, const char *, int, int, int);
-};
-
-int tap_create(void *data, const char **args, int n, Fts5Tokenizer **out)
-{
-    auto *state = static_cast<WordTap::State *>(data);
-    Fts5Tokenizer *inner = nullptr;
-    int rc = state->inner.xCreate(state->inner_data, args, n, &inner);
-    if (rc != SQLITE_OK) return rc;
-    // No exception may unwind through SQLite's frames: nothrow, owned by
-    // FTS5 until tap_delete.
-    std::unique_ptr<TapInstance> tap(new (std::nothrow) TapInstance{state, inner});
-    if (!tap) {
-        state->inner.xDelete(inner);
-        return SQLITE_NOMEM;
-    }
-    *out = reinterpret_cast<Fts5Tokenizer *>(tap.release());
-    return SQLITE_OK;
-}
-
-void tap_delete(Fts5Tokenizer *t)
-{
-    std::unique_ptr<TapInstance> tap(reinterpret_cast<TapInstance *>(t));
-    tap->state->inner.xDelete(tap->inner);
-}
-
-int tap_token(void *c, int flags, const char *token, int len, int start, int end)
-{
-    auto *ctx = static_cast<TapContext *>(c);
-    if (len > 0) ctx->sink->add(std::string_view(token, static_cast<std::size_t>(len)));
-    return ctx->token(ctx->ctx, flags, token, len, start, end);
-}
-
-int tap_tokenize(Fts5Tokenizer *t, void *ctx, int flags, const char *text, int n,
-                 int (*token)(void *, int, const char *, int, int, int))
-{
-    auto *tap = reinterpret_cast<TapInstance *>(t);
-    WordTap::State *state = tap->state;
-    if (state->sink == nullptr || (flags & FTS5_TOKENIZE_DOCUMENT) == 0)
-        return state->inner.xTokenize(tap->inner, ctx, flags, text, n, token);
-    ++state->calls;
-    TapContext tc{state->sink, ctx, token};
-    return state->inner.xTokenize(tap->inner, &tc, flags, text, n, tap_token);
-}
-
-void tap_destroy(void *data) { std::unique_ptr<WordTap::State>(static_cast<WordTap::State *>(data)); }
-
-fts5_api *fts5_of(sqlite3 *db)
-{
-    fts5_api *fts = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &stmt, nullptr) != SQLITE_OK) return nullptr;
-    sqlite3_bind_pointer(stmt, 1, static_cast<void *>(&fts), "fts5_api_ptr", nullptr);
-    sqlite3_step(stmt);
-    sqlite3_finalize(stmt);
-    return fts;
-}
-
-}  // namespace
-
-Status WordTap::open(sqlite3 *db)
-{
-    detach();
-    state_ = nullptr;
-    fts5_api *fts = fts5_of(db);
-    if (fts == nullptr) return Status::error("The full-text search module is not available.");
-    fts5_tokenizer found{};
-    void *data = nullptr;
-    if (fts->xFindTokenizer(fts, kTokenizerName, &data, &found) != SQLITE_OK)
-        return Status::error("The full-text tokenizer is not available.");
-    if (found.xTokenize == tap_tokenize) {  // registered by an earlier batch
-        state_ = static_cast<State *>(data);
-        return Status::ok();
-    }
-    auto state = std::make_unique<State>();
-    state->inner = found;
-    state->inner_data = data;
-    fts5_tokenizer tap{tap_create, tap_delete, tap_tokenize};
-    // On success the connection owns the state and frees it on close.
-    if (fts->xCreateTokenizer(fts, kTokenizerName, state.get(), &tap, tap_destroy) != SQLITE_OK)
-        return Status::error("The full-text tokenizer cannot be extended.");
-    state_ = state.release();
-    return Status::ok();
-}
-
-void WordTap::attach(TermSet &terms)
-{
-    if (state_) state_->sink = &terms;
-}
-
-void WordTap::detach()
-{
-    if (state_) state_->sink = nullptr;
-}
-
-std::uint64_t WordTap::calls() const { return state_ ? state_->calls : 0; }
 
 // ---------------------------------------------------------------------------
 // Queries

@@ -60,6 +60,47 @@ TEST_F(AddsTest, RefusesBadBatchesWholeWithAMessage)
     EXPECT_NE(std::string(stats).find("\"document_count\":1,"), std::string::npos) << stats;
 }
 
+// A batch of hundreds of documents is read ahead of the writer, on its own
+// thread, and written while it is read: a fault deep inside must still leave
+// nothing of the batch behind, and a good one must index every document.
+TEST_F(AddsTest, BigBatchesAreWholeOrNothing)
+{
+    auto batch = [](int n, int bad, const std::string &fault) {
+        std::string body = "[";
+        for (int i = 1; i <= n; ++i) {
+            if (i > 1) body += ',';
+            if (i == bad) body += fault;
+            else if (i == n) body += R"({"id":5,"title":"Replaced five"})";  // an id seen before in the batch
+            else body += "{\"id\":" + std::to_string(i) + ",\"title\":\"" + (i == 123 ? "Xylophonist" : "Plain") +
+                         "\",\"genre\":\"g" + std::to_string(i % 7) + "\"}";
+        }
+        return body + "]";
+    };
+    ASSERT_EQ(add("movies", R"({"id":"keep","title":"Kept"})"), 1);
+    for (const char *uid : {"movies", "fresh"}) {
+        EXPECT_EQ(korrin_documents_add(uid, batch(400, 300, R"({"title":"no id"})").c_str()), -1);
+        EXPECT_NE(error().find("Document 300 of the batch has no primary key"), std::string::npos) << error();
+        EXPECT_EQ(korrin_documents_add(uid, batch(400, 399, "[").c_str()), -1);
+        EXPECT_NE(error().find("not valid JSON"), std::string::npos) << error();
+    }
+    EXPECT_EQ(std::string(korrin_indexes_list_json()).find("fresh"), std::string::npos);
+    EXPECT_NE(std::string(korrin_index_stats_json("movies")).find("\"document_count\":1,"), std::string::npos);
+
+    ASSERT_EQ(add("movies", batch(400, 0, "")), 400);
+    EXPECT_EQ(std::string(korrin_index_stats_json("movies")),
+              R"({"document_count":400,"is_indexing":false,"field_distribution":{"genre":398,"id":400,"title":400}})");
+    EXPECT_EQ(get("movies", "5"), R"({"id":5,"title":"Replaced five"})");
+    // The words of the batch reached the vocabulary: a typo finds them.
+    const char *hits = korrin_search("movies", "xylophonst", 20, 0);
+    ASSERT_NE(hits, nullptr) << error();
+    EXPECT_NE(std::string(hits).find("\"id\":123"), std::string::npos) << hits;
+    hits = korrin_search("movies", "replaced", 20, 0);
+    ASSERT_NE(hits, nullptr) << error();
+    EXPECT_NE(std::string(hits).find("\"id\":5"), std::string::npos) << hits;
+    EXPECT_EQ(std::string(korrin_search("movies", "g6", 1000, 0)).find("\"id\":5,"), std::string::npos)
+        << "the replaced text is gone from the index";
+}
+
 TEST_F(AddsTest, UidRuleHoldsForEveryOperation)
 {
     const std::string too_long(128, 'a');
