@@ -11,6 +11,6 @@ int main(void)
     if (kr_endpoint_start(&req, KR_START_ENGINE | KR_START_INDEX | KR_START_DOCUMENT) != 0)
         return 0;
     kr_execute_documents(req.index_uid, req.document_id);
-    kr_endpoint_finish();
+    kr_endpoint_stop();
     return 0;
 }

@@ -10,6 +10,6 @@ int main(void)
     if (kr_endpoint_start(&req, KR_START_ENGINE | KR_START_INDEX) != 0)
         return 0;
     (void)kr_execute_search(req.index_uid);
-    kr_endpoint_finish();
+    kr_endpoint_stop();
     return 0;
 }

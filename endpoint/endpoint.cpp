@@ -12,7 +12,6 @@
  * store opening. The key check (when a key is configured) comes first of
  * all, so a caller without the key learns nothing about names or the store.
  */
-#include <stdio.h>
 #include <string.h>
 
 #include "endpoint.h"
@@ -146,11 +145,4 @@ void kr_endpoint_stop(void)
     if (s_engine_started)
         kr_cleanup_engine();
     s_engine_started = 0;
-}
-
-void kr_endpoint_finish(void)
-{
-    fflush(stdout);
-    fclose(stdout);
-    kr_endpoint_stop();
 }

@@ -2,7 +2,7 @@
  * The start and stop shared by every API program.
  *
  * A program calls kr_endpoint_start, then (when it returned 0) its one
- * handler with the values found, then kr_endpoint_finish. The start writes the
+ * handler with the values found, then kr_endpoint_stop. The start writes the
  * reply itself whenever the request must not reach the handler.
  */
 #ifndef KR_ENDPOINT_H
@@ -30,9 +30,5 @@ enum {
 int  kr_endpoint_start(KrRequest *req, int flags);
 /* Stops the engine when the start started it. */
 void kr_endpoint_stop(void);
-/* Ends a program: sends the reply by closing standard output, then stops
- * the engine, whose closing work (folding the store's log into its file)
- * then costs the caller no wait. */
-void kr_endpoint_finish(void);
 
 #endif /* KR_ENDPOINT_H */

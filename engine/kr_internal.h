@@ -190,11 +190,6 @@ struct IndexInfo {
 // The open store of this process.
 class Store {
 public:
-    Store() = default;
-    ~Store();
-    Store(const Store &) = delete;
-    Store &operator=(const Store &) = delete;
-
     Status open(const std::string &storage_dir);
     sqlite3 *db() const { return db_.get(); }
 
@@ -211,10 +206,8 @@ public:
 
 private:
     Status create_schema();
-    static int on_commit(void *store, sqlite3 *db, const char *schema, int frames);
     DbHandle db_;
     std::string path_;
-    bool checkpoint_owed_ = false;  // a commit left the log long (see on_commit)
 };
 
 // Message for a failed SQLite call, as a sentence.

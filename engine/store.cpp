@@ -249,7 +249,6 @@ Status Store::open(const std::string &storage_dir)
                                              (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ")."));
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_timeout(raw, kBusyTimeoutMs);
-    sqlite3_wal_hook(raw, &Store::on_commit, this);
 
     auto unreadable = [&](std::string_view why) {
         return directory_first(Status::error("The store `" + shown(path_) + "` is unreadable or corrupt (" +
@@ -299,35 +298,6 @@ Status Store::open(const std::string &storage_dir)
         }
     }
     return Status::ok();
-}
-
-// A commit that leaves the log long owes a checkpoint, which copies the log
-// into the database file: after a big batch, as much work again as writing
-// the log. SQLite would run it inside the commit, before the caller can
-// reply; it is run instead when the store closes (the programs have sent
-// their reply by then), or at this connection's next commit, so the log
-// never holds more than two commits' worth. A passive checkpoint never
-// waits for readers; whatever it cannot copy, a later one does.
-namespace {
-constexpr int kCheckpointFrames = 1000;  // SQLite's own threshold
-}
-
-int Store::on_commit(void *store, sqlite3 *db, const char * /*schema*/, int frames)
-{
-    auto *self = static_cast<Store *>(store);
-    if (self->checkpoint_owed_) {
-        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-        self->checkpoint_owed_ = false;
-    } else {
-        self->checkpoint_owed_ = frames >= kCheckpointFrames;
-    }
-    return SQLITE_OK;
-}
-
-Store::~Store()
-{
-    if (db_ && checkpoint_owed_)
-        sqlite3_wal_checkpoint_v2(db_.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
 }
 
 // Many processes may start at once on an empty directory: the version is

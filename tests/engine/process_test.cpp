@@ -232,36 +232,4 @@ TEST_F(ProcessTest, UnusableDirectoriesFailCleanly)
     }
 }
 
-// A big batch leaves its log to be folded into the store's file when the
-// engine stops, after the caller has replied: the log must still be folded
-// then, and by the next big commit at the latest, even while another
-// process keeps the store open (so closing is not the last close).
-TEST_F(ProcessTest, BigCommitsLogIsFoldedAtStopOrNextCommit)
-{
-    auto size = [](const std::string &path) {
-        struct stat st{};
-        return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-    };
-    const std::string db = dir_ + "/korrin.db", wal = db + "-wal";
-    ASSERT_EQ(korrin_init(dir_.c_str()), 0) << korrin_last_error();
-    sqlite3 *other = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(db.c_str(), &other, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr), SQLITE_OK);
-
-    ASSERT_EQ(korrin_documents_add("big", batch(1, 20000, "first").c_str()), 20000) << korrin_last_error();
-    const long long unfolded = size(db);
-    EXPECT_GT(size(wal), 4000000) << "the commit left its log";
-    korrin_cleanup();
-    const long long folded = size(db);
-    EXPECT_GT(folded, unfolded + 4000000) << "stopping folded the log into the file";
-
-    ASSERT_EQ(korrin_init(dir_.c_str()), 0) << korrin_last_error();
-    ASSERT_EQ(korrin_documents_add("big", batch(20001, 20000, "second").c_str()), 20000) << korrin_last_error();
-    ASSERT_EQ(korrin_documents_add("big", "[{\"id\":1,\"title\":\"small\"}]"), 1) << korrin_last_error();
-    EXPECT_GT(size(db), folded + 4000000) << "the next commit folded the big one";
-    EXPECT_EQ(document_count("big"), 40000);
-    korrin_cleanup();
-    sqlite3_close(other);
-}
-
 }  // namespace
