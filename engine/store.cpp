@@ -477,6 +477,15 @@ Status create_index(Store &s, std::string_view uid, std::string_view primary_key
                       // cache misses.
                       "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
                       ", rank) VALUES('hashsize', " + std::to_string(kHashSize) + ");"
+                      // FTS5 merges segments once 4 of a size have piled up, so
+                      // every word is rewritten again and again as an index grows:
+                      // on a million documents, merging was the writer's largest
+                      // cost after the hash itself. Merging at 8 added the million
+                      // (in batches of 100,000) 15-20% faster; searches read more
+                      // segments for it, 0-30% slower and still far under 20 ms
+                      // (bench/search).
+                      "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
+                      ", rank) VALUES('automerge', 8);"
                       "CREATE TABLE " + info.fields_table() +
                       "(name TEXT PRIMARY KEY, count INTEGER NOT NULL) WITHOUT ROWID;"
                       "CREATE TABLE " + info.vocabulary_table() + "(term TEXT PRIMARY KEY) WITHOUT ROWID;";
