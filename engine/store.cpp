@@ -234,6 +234,9 @@ Status Store::open(const std::string &storage_dir)
     // Process-wide settings, refused (harmlessly) once SQLite is initialised.
     // One process, one thread (korrin.h): SQLite's mutexes and memory
     // statistics are a tenth of a fetch's instructions and guard nothing.
+    // (A big batch's reader thread, prepare.cpp, calls only the word
+    // tokenizer, whose allocations go straight to malloc once memory
+    // statistics are off: nothing of SQLite's state is shared.)
     // The page cache is allocated on demand: an operation touches a handful
     // of pages, and SQLite's up-front block of twenty costs as many page
     // faults at every process start.
