@@ -24,10 +24,24 @@
 namespace korrin {
 
 namespace {
+// How far the reader may run ahead: kChunksAhead chunks of at most
+// kChunkDocuments documents, a chunk closing once it holds kChunkBytes. The
+// bytes bound keeps a batch of big documents from being held twice over.
 constexpr std::size_t kChunkDocuments = 64;
+constexpr std::size_t kChunkBytes = 1 << 20;
 constexpr std::size_t kChunksAhead = 8;
 // Below this, the batch is read in line.
 constexpr std::size_t kThreadedDocuments = 128;
+
+// Slots are reused for the next documents; one that held a big document
+// gives its memory back rather than keep it for the rest of the batch.
+void release_if_large(PreparedDocument &doc)
+{
+    constexpr std::size_t kKept = 64 << 10;
+    if (doc.body.capacity() > kKept) std::string().swap(doc.body);
+    for (std::string &t : doc.text)
+        if (t.capacity() > kKept) std::string().swap(t);
+}
 }  // namespace
 
 struct BatchReader::Chunk {
@@ -113,11 +127,16 @@ void BatchReader::run()
                 free_.pop_front();
             }
             chunk->count = 0;
-            while (chunk->count < kChunkDocuments && next < batch_.size()) {
-                if (!prepare(next, chunk->docs[chunk->count])) {
+            std::size_t bytes = 0;
+            while (chunk->count < kChunkDocuments && bytes < kChunkBytes && next < batch_.size()) {
+                PreparedDocument &doc = chunk->docs[chunk->count];
+                release_if_large(doc);
+                if (!prepare(next, doc)) {
                     last = true;
                     break;
                 }
+                bytes += doc.body.size();
+                for (const std::string &t : doc.text) bytes += t.size();
                 ++next;
                 ++chunk->count;
             }

@@ -91,6 +91,28 @@ TEST_F(BatchReaderTest, BigAndSmallBatchesReadAlike)
     }
 }
 
+// Big documents close a chunk early and give their slot's memory back:
+// the documents after them must come through whole and in order.
+TEST_F(BatchReaderTest, BigDocumentsPassThroughWhole)
+{
+    std::string body = "[";
+    for (int i = 1; i <= 300; ++i) {
+        if (i > 1) body += ',';
+        const std::size_t size = i % 7 == 0 ? 300000 : 10;  // a third of a MB now and then
+        body += "{\"id\":" + std::to_string(i) + ",\"t\":\"w" + std::to_string(i) + " " + std::string(size, 'x') + "\"}";
+    }
+    body += "]";
+    Read r = read_all(body);
+    ASSERT_EQ(r.error, "");
+    ASSERT_EQ(r.ids.size(), 300u);
+    for (int i = 1; i <= 300; ++i) {
+        const std::size_t size = i % 7 == 0 ? 300000 : 10;
+        ASSERT_EQ(r.ids[i - 1], std::to_string(i));
+        ASSERT_EQ(r.first_columns[i - 1], "w" + std::to_string(i) + " " + std::string(size, 'x')) << i;
+    }
+    EXPECT_TRUE(r.words.count("w300") && r.words.count(std::string(300000, 'x')));
+}
+
 // A fault ends the batch at the faulty document, with the same message
 // whichever way it was read; what came before was handed out in order.
 TEST_F(BatchReaderTest, StopsAtTheFirstFaultyDocument)
