@@ -34,10 +34,11 @@ constexpr std::size_t kChunksAhead = 8;
 constexpr std::size_t kThreadedDocuments = 128;
 
 // Slots are reused for the next documents; one that held a big document
-// gives its memory back rather than keep it for the rest of the batch.
+// gives its memory back rather than keep it for the rest of the batch, so
+// the chunks never hold much more than their kChunkBytes each.
 void release_if_large(PreparedDocument &doc)
 {
-    constexpr std::size_t kKept = 64 << 10;
+    constexpr std::size_t kKept = kChunkBytes / kChunkDocuments;
     if (doc.body.capacity() > kKept) std::string().swap(doc.body);
     for (std::string &t : doc.text)
         if (t.capacity() > kKept) std::string().swap(t);
@@ -127,10 +128,10 @@ void BatchReader::run()
                 free_.pop_front();
             }
             chunk->count = 0;
+            for (PreparedDocument &doc : chunk->docs) release_if_large(doc);
             std::size_t bytes = 0;
             while (chunk->count < kChunkDocuments && bytes < kChunkBytes && next < batch_.size()) {
                 PreparedDocument &doc = chunk->docs[chunk->count];
-                release_if_large(doc);
                 if (!prepare(next, doc)) {
                     last = true;
                     break;
@@ -149,9 +150,9 @@ void BatchReader::run()
             changed_.notify_all();
         }
     } catch (...) {
-        // Out of memory: no exception may leave the thread. The writer
-        // sees the reading end without a last chunk.
-        status_ = Status::error("The batch cannot be read: the server is out of memory.");
+        // Out of memory: no exception may leave the thread, and a message
+        // would need memory too. The writer sees the reading end without a
+        // last chunk and says why once it has joined the thread.
         {
             std::lock_guard<std::mutex> lock(mutex_);
             broken_ = true;
@@ -193,6 +194,7 @@ const PreparedDocument *BatchReader::next()
     // The reader is done with everything it owns.
     done_ = true;
     if (thread_.joinable()) thread_.join();
+    if (broken_) status_ = Status::error("The batch cannot be read: the server is out of memory.");
     return nullptr;
 }
 

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace korrin {
 
@@ -233,7 +234,7 @@ std::uint32_t hash_term(std::string_view s)
     std::memcpy(&tail, s.data() + i, s.size() - i);
     h = (h ^ tail) * 0x9E3779B97F4A7C15ull;
     h ^= h >> 32;
-    return static_cast<std::uint32_t>(h) | 1u;  // never 0, so a slot is never empty by accident
+    return static_cast<std::uint32_t>(h);
 }
 }  // namespace
 
@@ -310,17 +311,36 @@ Status Tokenizer::open(sqlite3 *db)
 }
 
 namespace {
+// The token callbacks run inside SQLite's C code, which no exception may
+// unwind through: a failed allocation is caught there, the split is
+// stopped, and the exception is thrown again once SQLite has returned.
+template <class Sink>
+struct Split {
+    Sink *sink;
+    bool out_of_memory = false;
+};
+
 int push_token(void *ctx, int /*flags*/, const char *token, int len, int start, int end)
 {
-    if (len > 0)
-        static_cast<std::vector<Tokenizer::Token> *>(ctx)->push_back(
-            {std::string(token, static_cast<std::size_t>(len)), start, end});
+    auto *split = static_cast<Split<std::vector<Tokenizer::Token>> *>(ctx);
+    try {
+        if (len > 0) split->sink->push_back({std::string(token, static_cast<std::size_t>(len)), start, end});
+    } catch (...) {
+        split->out_of_memory = true;
+        return SQLITE_NOMEM;
+    }
     return SQLITE_OK;
 }
 
 int insert_token(void *ctx, int /*flags*/, const char *token, int len, int /*start*/, int /*end*/)
 {
-    if (len > 0) static_cast<TermSet *>(ctx)->add(std::string_view(token, static_cast<std::size_t>(len)));
+    auto *split = static_cast<Split<TermSet> *>(ctx);
+    try {
+        if (len > 0) split->sink->add(std::string_view(token, static_cast<std::size_t>(len)));
+    } catch (...) {
+        split->out_of_memory = true;
+        return SQLITE_NOMEM;
+    }
     return SQLITE_OK;
 }
 }  // namespace
@@ -329,8 +349,10 @@ Status Tokenizer::tokenize(std::string_view text, std::vector<Token> &out, bool 
 {
     out.clear();
     if (!tok_) return Status::error("The full-text tokenizer is not open.");
-    int rc = api_->xTokenize(tok_, &out, for_query ? FTS5_TOKENIZE_QUERY : FTS5_TOKENIZE_DOCUMENT, text.data(),
+    Split<std::vector<Token>> split{&out};
+    int rc = api_->xTokenize(tok_, &split, for_query ? FTS5_TOKENIZE_QUERY : FTS5_TOKENIZE_DOCUMENT, text.data(),
                              static_cast<int>(text.size()), push_token);
+    if (split.out_of_memory) throw std::bad_alloc();
     if (rc != SQLITE_OK) return Status::error("The text cannot be split into words.");
     return Status::ok();
 }
@@ -338,8 +360,10 @@ Status Tokenizer::tokenize(std::string_view text, std::vector<Token> &out, bool 
 Status Tokenizer::collect(std::string_view text, TermSet &terms) const
 {
     if (!tok_) return Status::error("The full-text tokenizer is not open.");
-    int rc = api_->xTokenize(tok_, &terms, FTS5_TOKENIZE_DOCUMENT, text.data(), static_cast<int>(text.size()),
+    Split<TermSet> split{&terms};
+    int rc = api_->xTokenize(tok_, &split, FTS5_TOKENIZE_DOCUMENT, text.data(), static_cast<int>(text.size()),
                              insert_token);
+    if (split.out_of_memory) throw std::bad_alloc();
     if (rc != SQLITE_OK) return Status::error("The text cannot be split into words.");
     return Status::ok();
 }
