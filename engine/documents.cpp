@@ -314,33 +314,6 @@ Status document_id(yyjson_val *doc, std::string_view primary_key, std::size_t po
                          "` that is neither a string nor an integer." + rule);
 }
 
-void searchable_text(yyjson_val *doc, std::string &out)
-{
-    out.clear();
-    // Explicit stack: bodies may nest deeper than the C stack allows.
-    std::vector<yyjson_val *> stack;
-    stack.push_back(doc);
-    while (!stack.empty()) {
-        yyjson_val *v = stack.back();
-        stack.pop_back();
-        if (yyjson_is_str(v)) {
-            if (!out.empty()) out += '\n';
-            out.append(yyjson_get_str(v), yyjson_get_len(v));
-        } else if (yyjson_is_obj(v)) {
-            // Children go on the stack in reverse so they come off in order.
-            std::size_t mark = stack.size();
-            yyjson_obj_iter it = yyjson_obj_iter_with(v);
-            while (yyjson_val *k = yyjson_obj_iter_next(&it)) stack.push_back(yyjson_obj_iter_get_val(k));
-            std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
-        } else if (yyjson_is_arr(v)) {
-            std::size_t mark = stack.size();
-            yyjson_arr_iter it = yyjson_arr_iter_with(v);
-            while (yyjson_val *e = yyjson_arr_iter_next(&it)) stack.push_back(e);
-            std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
-        }
-    }
-}
-
 std::vector<std::string_view> top_level_attributes(yyjson_val *doc)
 {
     std::vector<std::string_view> keys;

@@ -6,8 +6,8 @@
  *
  * The pieces:
  *   text.cpp      validation of uids and ids, JSON string escaping, UTF-8
- *   documents.cpp parsing and validating a batch body, extracting the
- *                 searchable text and the top-level attributes of a document
+ *   documents.cpp parsing and validating a batch body, the top-level
+ *                 attributes of a document (its text: words.cpp)
  *   store.cpp     the SQLite database: opening, schema, catalog, writes
  *   search.cpp    the query path; ranking.cpp, typo.cpp and words.cpp
  *                 (kr_search.h) rank it, forgive typos and split words
@@ -124,12 +124,6 @@ Status infer_primary_key(std::string_view uid, yyjson_val *first, std::string &p
 // Checks document number `position` (counting from 1) and gives its id text.
 Status document_id(yyjson_val *doc, std::string_view primary_key, std::size_t position,
                    std::string &id);
-
-// The text fed to the full-text index: every string value of the document,
-// nested ones included, in document order, separated by newlines. Deleting
-// from the contentless full-text table needs exactly the text that was
-// inserted, so this is the one place that decides it.
-void searchable_text(yyjson_val *doc, std::string &out);
 
 // The distinct top-level attribute names of a document, in document order.
 std::vector<std::string_view> top_level_attributes(yyjson_val *doc);

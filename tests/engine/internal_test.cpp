@@ -1,12 +1,13 @@
 // The engine's inner text rules: names, quoting of caller values in
 // messages, JSON escaping, and the searchable text a document yields (which
 // must be the same every time, or deleting from the full-text index fails).
-#include "kr_internal.h"
+#include "kr_search.h"
 
 #include <gtest/gtest.h>
 #include <yyjson.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -86,22 +87,24 @@ struct Parsed {
     yyjson_doc *doc;
 };
 
-TEST(EngineDocuments, SearchableTextTakesEveryStringInOrder)
+// Every string value, nested ones included, reaches the full-text columns
+// in document order; other values do not.
+TEST(EngineDocuments, ColumnTextsTakeEveryStringInOrder)
 {
     struct Case {
         const char *doc;
-        const char *text;
+        std::vector<std::string> columns;
     } cases[] = {
-        {R"({"id":1,"t":"a","n":5,"b":true})", "a"},
-        {R"({"t":"a","nested":{"x":"b","y":["c",{"z":"d"}]},"u":"e"})", "a\nb\nc\nd\ne"},
-        {R"({"id":"key-1","t":""})", "key-1\n"},
-        {R"({"n":1})", ""},
+        {R"({"id":1,"t":"a","n":5,"b":true})", {"a", "", "", ""}},
+        {R"({"t":"a","nested":{"x":"b","y":["c",{"z":"d"}]},"u":"e"})", {"a", "b\nc\nd", "e", ""}},
+        {R"({"id":"key-1","t":""})", {"key-1", "", "", ""}},
+        {R"({"n":1})", {"", "", "", ""}},
     };
     for (const auto &c : cases) {
         Parsed p(c.doc);
-        std::string text;
-        korrin::searchable_text(p.root(), text);
-        EXPECT_EQ(text, c.text) << c.doc;
+        std::string text[korrin::kTextColumns];
+        korrin::column_texts(p.root(), text);
+        EXPECT_EQ(std::vector<std::string>(text, text + korrin::kTextColumns), c.columns) << c.doc;
     }
 }
 
@@ -114,9 +117,9 @@ TEST(EngineDocuments, DeepNestingIsHandled)
     deep += '}';
     korrin::Batch batch;
     ASSERT_TRUE(batch.parse(deep).is_ok());
-    std::string text;
-    korrin::searchable_text(batch.document(0), text);
-    EXPECT_EQ(text, "bottom");
+    std::string text[korrin::kTextColumns];
+    korrin::column_texts(batch.document(0), text);
+    EXPECT_EQ(text[0], "bottom");
 }
 
 TEST(EngineDocuments, TopLevelAttributesAreDistinct)
