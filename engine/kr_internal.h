@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -203,6 +204,33 @@ private:
     DbHandle db_;
     std::string path_;
 };
+
+// A transaction begun on a store: rolled back unless committed, so every
+// early return leaves no change (a read is simply never committed).
+class Transaction {
+public:
+    explicit Transaction(Store &s) : s_(s) {}
+    ~Transaction()
+    {
+        if (!done_) s_.rollback();
+    }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    Status commit()
+    {
+        done_ = true;
+        return s_.commit();
+    }
+
+private:
+    Store &s_;
+    bool done_ = false;
+};
+
+// The common start of an operation on one index: checks the uid, begins a
+// read or write transaction held by `tx`, and finds the index, with a
+// message naming it when it is unknown.
+Status open_index(Store &s, const char *uid, bool write, std::optional<Transaction> &tx, IndexInfo &info);
 
 // Message for a failed SQLite call, as a sentence.
 Status db_error(sqlite3 *db, std::string_view doing);

@@ -230,6 +230,11 @@ struct TypoVariants {
 // reads a small part of the vocabulary. Distance 0 is never reported.
 Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std::string_view word,
                           int budget, bool with_prefixes, TypoVariants &out);
+// The same over `terms`, a prepared "SELECT term FROM <vocabulary> WHERE
+// term >= ?1 ORDER BY term", left reset: a search prepares it once for all
+// its words.
+Status find_typo_variants(sqlite3_stmt *terms, std::string_view word, int budget, bool with_prefixes,
+                          TypoVariants &out);
 
 // ---------------------------------------------------------------------------
 // ranking.cpp

@@ -351,11 +351,13 @@ private:
     std::unordered_set<std::int64_t> placed_;
 };
 
-// Reads terms of the vocabulary in order from `from` (inclusive).
+// Reads terms of the vocabulary in order from `from` (inclusive). One
+// serves every prefix and typo lookup of a search, prepared on first use.
 class VocabularyCursor {
 public:
     Status open(sqlite3 *db, const SearchTables &tables)
     {
+        if (stmt_) return Status::ok();
         db_ = db;
         std::string sql = "SELECT term FROM " + tables.vocabulary + " WHERE term >= ?1 ORDER BY term";
         sqlite3_stmt *raw = nullptr;
@@ -383,6 +385,8 @@ public:
         return Status::ok();
     }
 
+    sqlite3_stmt *statement() const { return stmt_.get(); }
+
 private:
     sqlite3 *db_ = nullptr;
     std::string from_;
@@ -398,7 +402,8 @@ private:
 //     prefix of the vocabulary that starts with it (a few dozen);
 //   - longer prefixes become the vocabulary's words that start with them,
 //     while there are at most kMaxExpansion; beyond, a prefix query.
-Status prefix_forms(sqlite3 *db, const SearchTables &tables, const std::string &prefix, std::vector<std::string> &forms)
+Status prefix_forms(sqlite3 *db, const SearchTables &tables, VocabularyCursor &cursor, const std::string &prefix,
+                    std::vector<std::string> &forms)
 {
     forms.clear();
     std::size_t chars = to_u32(prefix).size();
@@ -406,7 +411,6 @@ Status prefix_forms(sqlite3 *db, const SearchTables &tables, const std::string &
         forms.push_back(quoted(prefix) + "*");
         return Status::ok();
     }
-    VocabularyCursor cursor;
     if (Status st = cursor.open(db, tables); !st.is_ok()) return st;
     cursor.seek(prefix);
     std::string term;
@@ -444,6 +448,7 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
                    std::vector<Unit> &units)
 {
     units.clear();
+    VocabularyCursor cursor;
     for (const QueryUnit &q : query) {
         Unit u;
         u.has_prefix = q.prefix;
@@ -459,19 +464,21 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
         u.whole.push_back({{quoted(word)}, 0});
         if (q.prefix) {
             Alternative a{{}, 0};
-            if (Status st = prefix_forms(db, tables, word, a.forms); !st.is_ok()) return st;
+            if (Status st = prefix_forms(db, tables, cursor, word, a.forms); !st.is_ok()) return st;
             u.prefix.push_back(std::move(a));
         }
         int budget = typo_budget(to_u32(word).size());
         if (budget > 0) {
             TypoVariants variants;
-            if (Status st = find_typo_variants(db, tables.vocabulary, word, budget, q.prefix, variants); !st.is_ok())
+            if (Status st = cursor.open(db, tables); !st.is_ok()) return st;
+            if (Status st = find_typo_variants(cursor.statement(), word, budget, q.prefix, variants); !st.is_ok())
                 return st;
             for (std::size_t i = 0; i < variants.terms.size() && i < kMaxVariants; ++i)
                 u.whole.push_back({{quoted(variants.terms[i].text)}, variants.terms[i].distance});
             for (std::size_t i = 0; i < variants.prefixes.size() && i < kMaxVariants; ++i) {
                 Alternative a{{}, variants.prefixes[i].distance};
-                if (Status st = prefix_forms(db, tables, variants.prefixes[i].text, a.forms); !st.is_ok()) return st;
+                if (Status st = prefix_forms(db, tables, cursor, variants.prefixes[i].text, a.forms); !st.is_ok())
+                    return st;
                 if (!a.forms.empty()) u.prefix.push_back(std::move(a));
             }
         }
@@ -540,28 +547,30 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
             if (!anywhere)
                 if (Status st = walker.any_left(within, near_any); !st.is_ok()) return st;
             if (!near_any) continue;
+            // With the last word typed so far, whole words go before prefixes:
+            // the bucket's whole-word matches, then what only a prefix adds
+            // (every whole match is placed by then, and a query over just the
+            // prefix words reads far less than the whole bucket again).
+            std::string whole_only, prefix_only;
+            if (k == n && last_is_prefix) {
+                Bucket whole{k, level.typos, Match::whole};
+                whole_only = anywhere ? plan.anywhere(whole) : plan.near(whole, gap);
+                if (!plan.units().back().prefix_only.empty()) {
+                    Bucket prefixed{k, level.typos, Match::prefix_only};
+                    prefix_only = anywhere ? plan.anywhere(prefixed) : plan.near(prefixed, gap);
+                }
+            }
             for (int columns = 1; columns <= kTextColumns && !walker.full(); ++columns) {
                 bool column_any = true;
                 if (columns < kTextColumns)
                     if (Status st = walker.any_left(in_columns(columns, within), column_any); !st.is_ok()) return st;
                 if (!column_any) continue;
                 const std::string *rest = &within;
-                std::string added;
-                if (k == n && last_is_prefix) {
-                    Bucket whole{k, level.typos, Match::whole};
-                    std::string w = anywhere ? plan.anywhere(whole) : plan.near(whole, gap);
-                    if (!w.empty()) {
-                        if (Status st = walker.take(in_columns(columns, w)); !st.is_ok()) return st;
-                        if (walker.full()) break;
-                        // Every whole match of this bucket is placed now, so
-                        // the rest of it are the documents only a prefix
-                        // matches: a query over just those words reads far
-                        // less than the whole bucket again.
-                        if (plan.units().back().prefix_only.empty()) continue;
-                        Bucket prefixed{k, level.typos, Match::prefix_only};
-                        added = anywhere ? plan.anywhere(prefixed) : plan.near(prefixed, gap);
-                        if (!added.empty()) rest = &added;
-                    }
+                if (!whole_only.empty()) {
+                    if (Status st = walker.take(in_columns(columns, whole_only)); !st.is_ok()) return st;
+                    if (walker.full()) break;
+                    if (plan.units().back().prefix_only.empty()) continue;
+                    if (!prefix_only.empty()) rest = &prefix_only;
                 }
                 if (Status st = walker.take(in_columns(columns, *rest)); !st.is_ok()) return st;
             }

@@ -31,35 +31,29 @@ Status op_search(Store &s, const char *uid, const char *query, std::int32_t limi
                  std::string &out)
 {
     auto started = std::chrono::steady_clock::now();
-    if (Status st = check_uid(uid); !st.is_ok()) return st;
     std::string_view q = query ? std::string_view(query) : std::string_view();
     std::int64_t lim = std::clamp<std::int32_t>(limit, 0, kMaxLimit);
     std::int64_t off = std::max<std::int32_t>(offset, 0);
 
-    if (Status st = s.begin_read(); !st.is_ok()) return st;
-    struct ReadTx {
-        Store &s;
-        ~ReadTx() { s.rollback(); }
-    } read_tx{s};
+    std::optional<Transaction> tx;  // read-only: always rolled back
     IndexInfo info;
-    bool found = false;
-    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
-    if (!found) return s.not_found(uid);
+    if (Status st = open_index(s, uid, false, tx, info); !st.is_ok()) return st;
 
     std::vector<QueryUnit> units;
     if (!q.empty()) {
         Tokenizer tokenizer;
         if (Status st = tokenizer.open(s.db()); !st.is_ok()) return st;
-        std::string folded(q);
-        fold_accents(folded);
-        if (Status st = parse_query(tokenizer, folded, units); !st.is_ok()) return st;
+        if (Status st = parse_query(tokenizer, q, units); !st.is_ok()) return st;
     }
 
-    std::string hits = "[";
+    // The reply is written in place, hits first; the other fields follow
+    // once the hits are read.
+    out.assign("{\"hits\":[");
+    const std::size_t first_hit = out.size();
     std::int64_t total = 0;
     auto add_hit = [&](std::string_view body) {
-        if (hits.size() > 1) hits += ',';
-        hits.append(body);
+        if (out.size() > first_hit) out += ',';
+        out.append(body);
     };
 
     if (units.empty()) {
@@ -83,14 +77,9 @@ Status op_search(Store &s, const char *uid, const char *query, std::int32_t limi
             body.reset();
         }
     }
-    hits += ']';
 
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    out.clear();
-    out.reserve(hits.size() + q.size() + 128);
-    out += "{\"hits\":";
-    out += hits;
-    out += ",\"query\":";
+    out += "],\"query\":";
     append_json_string(out, q);
     out += ",\"processingTimeMs\":" + std::to_string(elapsed.count());
     out += ",\"limit\":" + std::to_string(lim);

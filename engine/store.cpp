@@ -404,6 +404,21 @@ Status Store::not_found(std::string_view uid) const
     return Status::error("Index `" + std::string(uid) + "` not found.");
 }
 
+// The common start of an operation on one index: checks the uid, begins a
+// transaction (read or write) held by `tx`, and finds the index, failing
+// with a message that names it when it is unknown. On failure, `tx` rolls
+// back as the caller returns.
+Status open_index(Store &s, const char *uid, bool write, std::optional<Transaction> &tx, IndexInfo &info)
+{
+    if (Status st = check_uid(uid); !st.is_ok()) return st;
+    if (Status st = write ? s.begin_write() : s.begin_read(); !st.is_ok()) return st;
+    tx.emplace(s);
+    bool found = false;
+    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
+    if (!found) return s.not_found(uid);
+    return Status::ok();
+}
+
 // ---------------------------------------------------------------------------
 // Operations
 // ---------------------------------------------------------------------------
@@ -420,40 +435,6 @@ Status set_hash_size(Store &s, const IndexInfo &info, std::int64_t bytes)
                              ", rank) VALUES('hashsize', ?1)");
     st.bind(1, bytes);
     return st.run();
-}
-
-// Rolls back unless committed, so every early return leaves no change.
-class WriteTx {
-public:
-    explicit WriteTx(Store &s) : s_(s) {}
-    ~WriteTx()
-    {
-        if (!done_) s_.rollback();
-    }
-    Status commit()
-    {
-        done_ = true;
-        return s_.commit();
-    }
-
-private:
-    Store &s_;
-    bool done_ = false;
-};
-
-// The common start of an operation on one index: checks the uid, begins a
-// transaction (read or write) held by `tx`, and finds the index, failing
-// with a message that names it when it is unknown. On failure, `tx` rolls
-// back as the caller returns.
-Status open_index(Store &s, const char *uid, bool write, std::optional<WriteTx> &tx, IndexInfo &info)
-{
-    if (Status st = check_uid(uid); !st.is_ok()) return st;
-    if (Status st = write ? s.begin_write() : s.begin_read(); !st.is_ok()) return st;
-    tx.emplace(s);
-    bool found = false;
-    if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
-    if (!found) return s.not_found(uid);
-    return Status::ok();
 }
 
 Status create_index(Store &s, std::string_view uid, std::string_view primary_key, IndexInfo &info)
@@ -508,6 +489,14 @@ struct StoredDoc {
     yyjson_val *root() const { return yyjson_doc_get_root(doc); }
     yyjson_doc *doc = nullptr;
 };
+
+// Removes a row from the contentless full-text table: ?1 its rowid, then
+// the exact texts it was inserted with, one per column.
+Statement fulltext_delete(Store &s, const IndexInfo &info)
+{
+    return Statement(s.db(), "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() + ", rowid, " +
+                                 fulltext_columns() + ") VALUES('delete', ?1, ?2, ?3, ?4, ?5)");
+}
 
 // Removes one stored document's words and attributes from the index tables.
 // The full-text row goes with the exact text it was inserted with.
@@ -573,7 +562,7 @@ Status op_index_create(Store &s, const char *uid, const char *primary_key)
     if (!is_valid_utf8(primary_key))
         return Status::error("The primary key of index `" + std::string(uid) + "` is not valid UTF-8.");
     if (Status st = s.begin_write(); !st.is_ok()) return st;
-    WriteTx tx(s);
+    Transaction tx(s);
     IndexInfo info;
     bool found = false;
     if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
@@ -584,7 +573,7 @@ Status op_index_create(Store &s, const char *uid, const char *primary_key)
 
 Status op_index_delete(Store &s, const char *uid)
 {
-    std::optional<WriteTx> tx;
+    std::optional<Transaction> tx;
     IndexInfo info;
     if (Status st = open_index(s, uid, true, tx, info); !st.is_ok()) return st;
     std::string sql = "DROP TABLE " + info.documents_table() + "; DROP TABLE " + info.fulltext_table() +
@@ -618,7 +607,7 @@ Status op_indexes_list(Store &s, std::string &out)
 
 Status op_index_stats(Store &s, const char *uid, std::string &out)
 {
-    std::optional<WriteTx> tx;  // read-only: always rolled back
+    std::optional<Transaction> tx;  // read-only: always rolled back
     IndexInfo info;
     if (Status st = open_index(s, uid, false, tx, info); !st.is_ok()) return st;
     out = "{\"document_count\":" + std::to_string(info.document_count) +
@@ -639,7 +628,7 @@ Status op_index_stats(Store &s, const char *uid, std::string &out)
 Status op_document_get(Store &s, const char *uid, const char *id, std::string &out, bool &found)
 {
     found = false;
-    std::optional<WriteTx> tx;  // read-only: always rolled back
+    std::optional<Transaction> tx;  // read-only: always rolled back
     IndexInfo info;
     if (Status st = open_index(s, uid, false, tx, info); !st.is_ok()) return st;
     std::string_view key = id ? std::string_view(id) : std::string_view();
@@ -659,7 +648,7 @@ Status op_document_get(Store &s, const char *uid, const char *id, std::string &o
 Status op_document_delete(Store &s, const char *uid, const char *id)
 {
     std::string_view key = id ? std::string_view(id) : std::string_view();
-    std::optional<WriteTx> tx;
+    std::optional<Transaction> tx;
     IndexInfo info;
     if (Status st = open_index(s, uid, true, tx, info); !st.is_ok()) return st;
     auto missing = [&] {
@@ -673,8 +662,7 @@ Status op_document_delete(Store &s, const char *uid, const char *id)
     std::string body(sel.column_text(1));
     sel = Statement();
 
-    Statement fts_delete(s.db(), "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
-                                     ", rowid, " + fulltext_columns() + ") VALUES('delete', ?1, ?2, ?3, ?4, ?5)");
+    Statement fts_delete = fulltext_delete(s, info);
     std::string text[kTextColumns];
     std::unordered_map<std::string, std::int64_t> fields;
     if (Status st = forget_document(fts_delete, seq, body, text, fields); !st.is_ok()) return st;
@@ -703,7 +691,7 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
     if (big) (void)s.exec("PRAGMA cache_size=-16384");
 
     if (Status st = s.begin_write(); !st.is_ok()) return st;
-    WriteTx tx(s);
+    Transaction tx(s);
     IndexInfo info;
     bool found = false;
     if (Status st = s.find_index(uid, info, found); !st.is_ok()) return st;
@@ -732,8 +720,7 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
     Statement upd(s.db(), "UPDATE " + info.documents_table() + " SET body = ?2 WHERE seq = ?1");
     Statement fts_insert(s.db(), "INSERT INTO " + info.fulltext_table() + "(rowid, " + fulltext_columns() +
                                      ") VALUES(?1, ?2, ?3, ?4, ?5)");
-    Statement fts_delete(s.db(), "INSERT INTO " + info.fulltext_table() + "(" + info.fulltext_name() +
-                                     ", rowid, " + fulltext_columns() + ") VALUES('delete', ?1, ?2, ?3, ?4, ?5)");
+    Statement fts_delete = fulltext_delete(s, info);
     // A big batch also gets a larger full-text hash for as long as it runs.
     // Every flush of the hash writes a segment that automerge soon rewrites,
     // and with the prefix index every word goes in twice: at 32 MB, 100,000

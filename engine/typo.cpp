@@ -97,18 +97,34 @@ int edit_distance(std::u32string_view a, std::u32string_view b, int max)
 Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std::string_view word, int budget,
                           bool with_prefixes, TypoVariants &out)
 {
-    out.terms.clear();
-    out.prefixes.clear();
-    if (budget <= 0) return Status::ok();
-    std::u32string w = to_u32(word);
-    std::size_t shortest = w.size() > static_cast<std::size_t>(budget) ? w.size() - budget : 1;
-    std::size_t deepest = w.size() + static_cast<std::size_t>(budget);
-
     std::string sql = "SELECT term FROM " + vocabulary_table + " WHERE term >= ?1 ORDER BY term";
     sqlite3_stmt *raw = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
         return db_error(db, "reading the vocabulary");
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> stmt(raw, sqlite3_finalize);
+    return find_typo_variants(raw, word, budget, with_prefixes, out);
+}
+
+Status find_typo_variants(sqlite3_stmt *raw, std::string_view word, int budget, bool with_prefixes,
+                          TypoVariants &out)
+{
+    out.terms.clear();
+    out.prefixes.clear();
+    if (budget <= 0) return Status::ok();
+    sqlite3 *db = sqlite3_db_handle(raw);
+    // Left reset for the caller's next use, however the walk ends.
+    struct Reset {
+        sqlite3_stmt *s;
+        ~Reset()
+        {
+            sqlite3_reset(s);
+            sqlite3_clear_bindings(s);  // the seek key bound last is a local
+        }
+    } reset{raw};
+    sqlite3_reset(raw);
+    std::u32string w = to_u32(word);
+    std::size_t shortest = w.size() > static_cast<std::size_t>(budget) ? w.size() - budget : 1;
+    std::size_t deepest = w.size() + static_cast<std::size_t>(budget);
 
     // The word's characters in order, once each: after a dead child, the
     // only children of its parent worth a seek begin with one of these.

@@ -419,9 +419,13 @@ Status add_plain_units(const Tokenizer &tok, std::string_view text, std::vector<
 
 }  // namespace
 
-Status parse_query(const Tokenizer &tok, std::string_view query, std::vector<QueryUnit> &units)
+Status parse_query(const Tokenizer &tok, std::string_view raw_query, std::vector<QueryUnit> &units)
 {
     units.clear();
+    // Accents the tokenizer keeps are folded as in documents (append_segmented).
+    std::string folded(raw_query);
+    fold_accents(folded);
+    const std::string_view query(folded);
     bool closed = true;
     for (std::size_t i = 0; i < query.size();) {
         std::size_t quote = query.find('"', i);
@@ -432,7 +436,7 @@ Status parse_query(const Tokenizer &tok, std::string_view query, std::vector<Que
         closed = end != std::string_view::npos;
         if (!closed) end = query.size();
         std::string segmented;
-        append_segmented(segmented, query.substr(quote + 1, end - quote - 1));
+        append_segmented_raw(segmented, query.substr(quote + 1, end - quote - 1));
         std::vector<Tokenizer::Token> tokens;
         if (Status st = tok.tokenize(segmented, tokens, true); !st.is_ok()) return st;
         if (!tokens.empty()) {
