@@ -49,30 +49,6 @@ void kr_respond_error(int status, const char *code, const char *message)
     fflush(stdout);
 }
 
-/* Same bytes as json_escape_f writes: short forms for TAB, LF, CR, the quote
- * and the backslash, \u00xx for the other control bytes, all else as is. */
-static size_t kr_json_escape_one(unsigned char c, char out[6])
-{
-    switch (c) {
-    case '\t': memcpy(out, "\\t", 2); return 2;
-    case '\n': memcpy(out, "\\n", 2); return 2;
-    case '\r': memcpy(out, "\\r", 2); return 2;
-    case '"':  memcpy(out, "\\\"", 2); return 2;
-    case '\\': memcpy(out, "\\\\", 2); return 2;
-    default:
-        break;
-    }
-    if (c < 0x20) {
-        static const char hex[] = "0123456789abcdef";
-        memcpy(out, "\\u00", 4);
-        out[4] = hex[c >> 4];
-        out[5] = hex[c & 15];
-        return 6;
-    }
-    out[0] = (char)c;
-    return 1;
-}
-
 size_t kr_json_escaped_len(const char *text)
 {
     size_t n = 0;
@@ -80,7 +56,7 @@ size_t kr_json_escaped_len(const char *text)
     if (text == NULL)
         return 0;
     for (const unsigned char *p = (const unsigned char *)text; *p; ++p)
-        n += kr_json_escape_one(*p, tmp);
+        n += qv_json_escape_byte(*p, tmp);
     return n;
 }
 
@@ -89,7 +65,7 @@ char *kr_json_escape_to(char *dst, const char *text)
     if (text == NULL)
         return dst;
     for (const unsigned char *p = (const unsigned char *)text; *p; ++p)
-        dst += kr_json_escape_one(*p, dst);
+        dst += qv_json_escape_byte(*p, dst);
     return dst;
 }
 

@@ -75,6 +75,13 @@ void qv_stdout_bin(void);
  * the inside of a JSON string; no surrounding quotes. No length limit. */
 void html_escape_f(FILE *out, const char *text);
 void json_escape_f(FILE *out, const char *text);
+/* The escaped forms those write, one byte at a time: qv_json_escape_byte
+ * puts c's JSON form at out and returns its length (1, 2 or 6: short forms
+ * for TAB, LF, CR, '"' and '\\', \u00xx for other control bytes, any other
+ * byte as is); qv_html_entity gives c's HTML entity, or NULL when c is
+ * written as itself. */
+size_t      qv_json_escape_byte(unsigned char c, char out[6]);
+const char *qv_html_entity(char c);
 
 /* ---- strings ------------------------------------------------------------ */
 

@@ -122,14 +122,11 @@ void html_escape_f(FILE *out, const char *text)
     if (!text)
         return;
     for (const char *p = text; *p; p++) {
-        switch (*p) {
-        case '"': fputs("&quot;", out); break;
-        case '&': fputs("&amp;", out); break;
-        case '\'': fputs("&#39;", out); break;
-        case '<': fputs("&lt;", out); break;
-        case '>': fputs("&gt;", out); break;
-        default: fputc(*p, out); break;
-        }
+        const char *entity = qv_html_entity(*p);
+        if (entity)
+            fputs(entity, out);
+        else
+            fputc(*p, out);
     }
 }
 
@@ -137,21 +134,7 @@ void json_escape_f(FILE *out, const char *text)
 {
     if (!text)
         return;
-    for (const char *p = text; *p; p++) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        switch (c) {
-        case '\t': fputs("\\t", out); break;
-        case '\n': fputs("\\n", out); break;
-        case '\r': fputs("\\r", out); break;
-        case '"': fputs("\\\"", out); break;
-        case '\\': fputs("\\\\", out); break;
-        default:
-            /* Bytes from 0x80 pass through: UTF-8 sequences stay whole. */
-            if (c < 0x20)
-                fprintf(out, "\\u%04x", c);
-            else
-                fputc(c, out);
-            break;
-        }
-    }
+    char escaped[6];
+    for (const char *p = text; *p; p++)
+        fwrite(escaped, 1, qv_json_escape_byte(static_cast<unsigned char>(*p), escaped), out);
 }

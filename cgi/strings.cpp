@@ -109,8 +109,7 @@ void qv_path_join(char *dst, size_t size, const char *dir, const char *name)
     qv_strlcpy(dst + len, name, size - len);
 }
 
-/* The HTML replacement of c, or null when c is written as itself. */
-static const char *s_html_entity(char c)
+const char *qv_html_entity(char c)
 {
     switch (c) {
     case '"': return "&quot;";
@@ -126,7 +125,7 @@ static const char *s_html_entity(char c)
  * guarantees room for the longest replacement. */
 static size_t s_html_put(char *dst, char c)
 {
-    const char *entity = s_html_entity(c);
+    const char *entity = qv_html_entity(c);
     if (!entity) {
         *dst = c;
         return 1;
@@ -156,7 +155,7 @@ char *html_escape_dup(const char *src)
         src = "";
     size_t n = 0;
     for (const char *s = src; *s; s++) {
-        const char *entity = s_html_entity(*s);
+        const char *entity = qv_html_entity(*s);
         size_t add = entity ? strlen(entity) : 1;
         /* Six bytes per byte of a long text may not fit in a size_t where
          * it is 32 bits wide; a wrapped count would under-allocate. */
@@ -193,4 +192,27 @@ void url_encode(const char *src, char *dst, size_t size)
         }
     }
     dst[p] = '\0';
+}
+
+size_t qv_json_escape_byte(unsigned char c, char out[6])
+{
+    switch (c) {
+    case '\t': memcpy(out, "\\t", 2); return 2;
+    case '\n': memcpy(out, "\\n", 2); return 2;
+    case '\r': memcpy(out, "\\r", 2); return 2;
+    case '"':  memcpy(out, "\\\"", 2); return 2;
+    case '\\': memcpy(out, "\\\\", 2); return 2;
+    default:
+        break;
+    }
+    /* Bytes from 0x80 pass through: UTF-8 sequences stay whole. */
+    if (c < 0x20) {
+        static const char hex[] = "0123456789abcdef";
+        memcpy(out, "\\u00", 4);
+        out[4] = hex[c >> 4];
+        out[5] = hex[c & 15];
+        return 6;
+    }
+    out[0] = (char)c;
+    return 1;
 }

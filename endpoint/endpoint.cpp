@@ -18,8 +18,6 @@
 #include "kr_common.h"
 #include "qv_cgi.h"
 
-static int32_t s_engine_started = 0;
-
 static void kr_refuse(const char *code, const char *message)
 {
     kr_respond_error(400, code, message);
@@ -135,14 +133,11 @@ int kr_endpoint_start(KrRequest *req, int flags)
             kr_respond_error(500, "engine_init_failed", "Failed to initialize korrin engine");
             return -1;
         }
-        s_engine_started = 1;
     }
     return 0;
 }
 
 void kr_endpoint_stop(void)
 {
-    if (s_engine_started)
-        kr_cleanup_engine();
-    s_engine_started = 0;
+    kr_cleanup_engine();  /* does nothing when the engine was not started */
 }
