@@ -67,6 +67,12 @@ std::string shown(std::string_view s);
 // True when s is well-formed UTF-8 (no overlongs, no surrogates).
 bool is_valid_utf8(std::string_view s);
 
+// Decodes UTF-8; an ill-formed byte becomes U+FFFD. decode_char reads the
+// character at s[i] and advances i past it.
+char32_t decode_char(std::string_view s, std::size_t &i);
+std::u32string to_u32(std::string_view s);
+void append_utf8(std::string &out, char32_t c);
+
 // Appends s as a JSON string literal (quotes included). Invalid UTF-8 is
 // replaced by U+FFFD so the output is always valid JSON.
 void append_json_string(std::string &out, std::string_view s);

@@ -56,12 +56,6 @@ std::string fulltext_columns();
 // can be found as a phrase.
 bool is_unspaced_char(char32_t c);
 
-// Decodes UTF-8; an ill-formed byte becomes U+FFFD. decode_char reads the
-// character at s[i] and advances i past it.
-char32_t decode_char(std::string_view s, std::size_t &i);
-std::u32string to_u32(std::string_view s);
-void append_utf8(std::string &out, char32_t c);
-
 // Appends text to out with a space around every unspaced character, so the
 // word tokenizer sees each one as its own token, and Greek and Cyrillic
 // accents folded (see fold_accents).

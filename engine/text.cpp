@@ -1,6 +1,7 @@
 /*
  * Small text rules of the engine: what a uid or id may be, how a caller's
- * value is quoted in a message, JSON string escaping and UTF-8 checks.
+ * value is quoted in a message, JSON string escaping, and UTF-8: checking,
+ * decoding and encoding, for the rest of the engine too.
  * Every value that reaches SQL or a reply passes one of these first.
  */
 #include "kr_internal.h"
@@ -41,30 +42,71 @@ Status check_uid(const char *uid)
     return Status::ok();
 }
 
-// Length of the well-formed UTF-8 sequence at s[i], or 0 when ill-formed.
-static std::size_t utf8_sequence(std::string_view s, std::size_t i)
+char32_t decode_char(std::string_view s, std::size_t &i)
 {
     auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
     unsigned char c = b(i);
-    if (c < 0x80) return 1;
-    std::size_t n = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) n = 2;
-    else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else
-        return 0;
-    if (i + n > s.size()) return 0;
-    if (b(i + 1) < lo || b(i + 1) > hi) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
-    return n;
+    if (c < 0x80) {
+        ++i;
+        return c;
+    }
+    std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+    if (n == 0 || c > 0xF4 || i + n > s.size()) {
+        ++i;
+        return 0xFFFD;
+    }
+    char32_t cp = c & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    bool overlong = (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return 0xFFFD;
+    }
+    i += n;
+    return cp;
+}
+
+std::u32string to_u32(std::string_view s)
+{
+    std::u32string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) out += decode_char(s, i);
+    return out;
+}
+
+void append_utf8(std::string &out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Length of the well-formed UTF-8 sequence at s[i], or 0 when ill-formed.
+static std::size_t utf8_sequence(std::string_view s, std::size_t i)
+{
+    std::size_t next = i;
+    char32_t c = decode_char(s, next);
+    // An ill-formed byte decodes as U+FFFD one byte long; U+FFFD itself
+    // takes three.
+    return c == 0xFFFD && next == i + 1 ? 0 : next - i;
 }
 
 bool is_valid_utf8(std::string_view s)

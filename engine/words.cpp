@@ -45,63 +45,6 @@ bool is_unspaced_char(char32_t c)
            (c >= 0x20000 && c <= 0x3FFFF);    // CJK extensions B and beyond
 }
 
-char32_t decode_char(std::string_view s, std::size_t &i)
-{
-    auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char c = b(i);
-    if (c < 0x80) {
-        ++i;
-        return c;
-    }
-    std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-    if (n == 0 || c > 0xF4 || i + n > s.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    char32_t cp = c & (0x7F >> n);
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    bool overlong = (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
-    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return 0xFFFD;
-    }
-    i += n;
-    return cp;
-}
-
-std::u32string to_u32(std::string_view s)
-{
-    std::u32string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) out += decode_char(s, i);
-    return out;
-}
-
-void append_utf8(std::string &out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // Greek and Cyrillic letters with accents that the tokenizer keeps as they
 // are (it removes Latin diacritics only) become their base letters, in
 // documents and queries alike, so matching ignores accents in these scripts

@@ -40,6 +40,8 @@ TEST(EngineText, Utf8Validity)
         {"\xC3", false},         {"\xC0\xAF", false},         // overlong '/'
         {"\xED\xA0\x80", false}, {"\xF4\x90\x80\x80", false}, // surrogate, beyond U+10FFFF
         {"\xFF", false},         {"\xE2\x82", false},
+        {"\xEF\xBF\xBD", true},   // U+FFFD itself is well-formed
+        {"\xE0\x80\xAF", false}, {"\xF0\x80\x80\xAF", false}, // longer overlongs
     };
     for (const auto &c : cases) EXPECT_EQ(is_valid_utf8(c.s), c.ok) << c.s;
 }
