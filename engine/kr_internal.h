@@ -206,6 +206,7 @@ public:
     Status exec(const char *sql);
 
 private:
+    Status refusal(int version, std::int64_t tables) const;
     Status create_schema();
     DbHandle db_;
     std::string path_;

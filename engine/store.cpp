@@ -266,10 +266,16 @@ Status Store::open(const std::string &storage_dir)
         if (!st.step()) return unreadable(sqlite3_errmsg(raw));
         version = static_cast<int>(st.column_int(0));
     }
-    if (version > kFormatVersion) {
-        Status s = Status::error("The store `" + shown(path_) + "` has format version " +
-                                 std::to_string(version) + ", newer than this engine understands (" +
-                                 std::to_string(kFormatVersion) + "); it was left untouched.");
+    std::int64_t tables = 0;
+    if (version == 0) {
+        // Another program's database must be refused before the switch to
+        // WAL, which would change the file.
+        Statement count(raw, "SELECT count(*) FROM sqlite_master");
+        if (!count.step()) return unreadable(sqlite3_errmsg(raw));
+        tables = count.column_int(0);
+    }
+    if (Status s = refusal(version, tables); !s.is_ok()) {
+        rollback();
         db_.reset();
         return s;
     }
@@ -277,18 +283,6 @@ Status Store::open(const std::string &storage_dir)
         // Loads the schema now, so a damaged one fails here and not later.
         Statement probe(raw, "SELECT 1 FROM kr_index LIMIT 0");
         if (!probe.prepared()) return unreadable(sqlite3_errmsg(raw));
-    } else {
-        // Another program's database must be refused before the switch to
-        // WAL, which would change the file.
-        Statement tables(raw, "SELECT count(*) FROM sqlite_master");
-        if (!tables.step()) return unreadable(sqlite3_errmsg(raw));
-        if (tables.column_int(0) != 0) {
-            tables = Statement();
-            rollback();
-            db_.reset();
-            return Status::error("The file `" + shown(path_) + "` is a database of another program; it was "
-                                 "left untouched.");
-        }
     }
     rollback();  // only read
     // synchronous is per connection; FULL makes every commit durable in WAL.
@@ -300,6 +294,21 @@ Status Store::open(const std::string &storage_dir)
             return s;
         }
     }
+    return Status::ok();
+}
+
+// Why a store must be left untouched, if it must: a newer format, or a
+// database of another program (no format version, yet tables). Checked on
+// the first look and again under the write lock.
+Status Store::refusal(int version, std::int64_t tables) const
+{
+    if (version > kFormatVersion)
+        return Status::error("The store `" + shown(path_) + "` has format version " + std::to_string(version) +
+                             ", newer than this engine understands (" + std::to_string(kFormatVersion) +
+                             "); it was left untouched.");
+    if (version == 0 && tables != 0)
+        return Status::error("The file `" + shown(path_) + "` is a database of another program; it was "
+                             "left untouched.");
     return Status::ok();
 }
 
@@ -328,17 +337,15 @@ Status Store::create_schema()
     if (v != 0) {
         rollback();
         if (v < 0) return db_error(raw, "reading the format version");
-        if (v > kFormatVersion)
-            return Status::error("The store `" + shown(path_) + "` has an unknown newer format version.");
-        return Status::ok();
+        return refusal(v, 0);  // created meanwhile by another process
     }
     Statement tables(raw, "SELECT count(*) FROM sqlite_master");
     std::int64_t n = tables.step() ? tables.column_int(0) : -1;
     tables = Statement();
     if (n != 0) {
         rollback();
-        return Status::error("The file `" + shown(path_) + "` is a database of another program; it was "
-                             "left untouched.");
+        if (n < 0) return db_error(raw, "reading the schema");
+        return refusal(0, n);
     }
     if (Status s = exec(kSchema); !s.is_ok()) {
         rollback();
