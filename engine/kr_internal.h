@@ -144,11 +144,12 @@ struct DbCloser {
 using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
 
 // A prepared statement with small typed helpers. step() returns true for a
-// row, false when done; a failure leaves status() set.
+// row, false when done; a failure leaves status() set, its message saying
+// what failed in the words of `doing` ("searching") when given.
 class Statement {
 public:
     Statement() = default;
-    Statement(sqlite3 *db, std::string_view sql);
+    Statement(sqlite3 *db, std::string_view sql, const char *doing = nullptr);
     ~Statement();
     Statement(Statement &&other) noexcept;
     Statement &operator=(Statement &&other) noexcept;
@@ -169,6 +170,7 @@ public:
 private:
     sqlite3 *db_ = nullptr;
     sqlite3_stmt *stmt_ = nullptr;
+    const char *doing_ = nullptr;
     Status status_ = Status::ok();
 };
 

@@ -227,7 +227,7 @@ Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std:
 // The same over `terms`, a prepared "SELECT term FROM <vocabulary> WHERE
 // term >= ?1 ORDER BY term", left reset: a search prepares it once for all
 // its words.
-Status find_typo_variants(sqlite3_stmt *terms, std::string_view word, int budget, bool with_prefixes,
+Status find_typo_variants(Statement &terms, std::string_view word, int budget, bool with_prefixes,
                           TypoVariants &out);
 
 // ---------------------------------------------------------------------------

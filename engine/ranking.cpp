@@ -264,12 +264,9 @@ public:
 
     Status prepare(const SearchTables &t)
     {
-        std::string sql = "SELECT rowid FROM " + t.fulltext + " WHERE " + t.fulltext + " MATCH ?1 ORDER BY rowid";
-        sqlite3_stmt *raw = nullptr;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-            return db_error(db_, "preparing a search");
-        stmt_.reset(raw);
-        return Status::ok();
+        stmt_ = Statement(db_, "SELECT rowid FROM " + t.fulltext + " WHERE " + t.fulltext + " MATCH ?1 ORDER BY rowid",
+                          "searching");
+        return stmt_.status();
     }
 
     bool full() const { return static_cast<std::int64_t>(out_.rowids.size()) >= need_; }
@@ -290,64 +287,46 @@ public:
     {
         total = 0;
         std::int64_t last = 0;
-        if (Status st = start(expr); !st.is_ok()) return st;
-        while (total <= kExactTotal && sqlite3_step(stmt_.get()) == SQLITE_ROW) {
-            last = sqlite3_column_int64(stmt_.get(), 0);
+        stmt_.bind(1, expr);
+        while (total <= kExactTotal && stmt_.step()) {
+            last = stmt_.column_int(0);
             ++total;
         }
-        sqlite3_reset(stmt_.get());
-        if (total <= kExactTotal) return Status::ok();
-        sqlite3_stmt *raw = nullptr;
+        stmt_.reset();
+        if (!stmt_.status().is_ok() || total <= kExactTotal) return stmt_.status();
         // Two subqueries: min() and max() together in one would scan the table.
-        std::string sql = "SELECT (SELECT min(seq) FROM " + t.documents + "), (SELECT max(seq) FROM " + t.documents + ")";
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) !=
-            SQLITE_OK)
-            return db_error(db_, "estimating the number of hits");
-        std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> range(raw, sqlite3_finalize);
-        if (sqlite3_step(raw) == SQLITE_ROW) {
-            std::int64_t lo = sqlite3_column_int64(raw, 0), hi = sqlite3_column_int64(raw, 1);
+        Statement range(db_, "SELECT (SELECT min(seq) FROM " + t.documents + "), (SELECT max(seq) FROM " + t.documents + ")",
+                        "estimating the number of hits");
+        if (range.step()) {
+            std::int64_t lo = range.column_int(0), hi = range.column_int(1);
             double covered = static_cast<double>(last - lo + 1) / static_cast<double>(std::max<std::int64_t>(hi - lo + 1, 1));
             if (covered > 0 && covered <= 1)
                 total = std::max(total, static_cast<std::int64_t>(static_cast<double>(total) / covered));
         }
-        return Status::ok();
+        return range.status();
     }
 
 private:
-    Status start(const std::string &expr)
-    {
-        sqlite3_reset(stmt_.get());
-        sqlite3_bind_text(stmt_.get(), 1, expr.data(), static_cast<int>(expr.size()), SQLITE_TRANSIENT);
-        return Status::ok();
-    }
-
     Status walk(const std::string &expr, bool place, bool &any)
     {
         any = false;
-        if (Status st = start(expr); !st.is_ok()) return st;
-        sqlite3_stmt *s = stmt_.get();
-        int rc = SQLITE_DONE;
-        while (!full() && (rc = sqlite3_step(s)) == SQLITE_ROW) {
-            std::int64_t rowid = sqlite3_column_int64(s, 0);
+        stmt_.bind(1, expr);
+        while (!full() && stmt_.step()) {
+            std::int64_t rowid = stmt_.column_int(0);
             if (placed_.count(rowid)) continue;
             any = true;
             if (!place) break;
             placed_.insert(rowid);
             out_.rowids.push_back(rowid);
         }
-        if (!full() && !any && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-            Status st = db_error(db_, "searching");
-            sqlite3_reset(s);
-            return st;
-        }
-        sqlite3_reset(s);
-        return Status::ok();
+        stmt_.reset();
+        return stmt_.status();
     }
 
     sqlite3 *db_;
     std::int64_t need_;
     RankedHits &out_;
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> stmt_{nullptr, sqlite3_finalize};
+    Statement stmt_;
     std::unordered_set<std::int64_t> placed_;
 };
 
@@ -357,40 +336,30 @@ class VocabularyCursor {
 public:
     Status open(sqlite3 *db, const SearchTables &tables)
     {
-        if (stmt_) return Status::ok();
-        db_ = db;
-        std::string sql = "SELECT term FROM " + tables.vocabulary + " WHERE term >= ?1 ORDER BY term";
-        sqlite3_stmt *raw = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-            return db_error(db, "reading the vocabulary");
-        stmt_.reset(raw);
-        return Status::ok();
+        if (stmt_.prepared()) return Status::ok();
+        stmt_ = Statement(db, "SELECT term FROM " + tables.vocabulary + " WHERE term >= ?1 ORDER BY term",
+                          "reading the vocabulary");
+        return stmt_.status();
     }
     void seek(std::string from)
     {
         from_ = std::move(from);
-        sqlite3_reset(stmt_.get());
-        sqlite3_bind_text(stmt_.get(), 1, from_.data(), static_cast<int>(from_.size()), SQLITE_STATIC);
+        stmt_.reset();
+        stmt_.bind(1, std::string_view(from_));
     }
     // The next term, or false at the end.
     Status next(std::string &term, bool &found)
     {
-        int rc = sqlite3_step(stmt_.get());
-        found = rc == SQLITE_ROW;
-        if (found)
-            term.assign(reinterpret_cast<const char *>(sqlite3_column_text(stmt_.get(), 0)),
-                        static_cast<std::size_t>(sqlite3_column_bytes(stmt_.get(), 0)));
-        else if (rc != SQLITE_DONE)
-            return db_error(db_, "reading the vocabulary");
-        return Status::ok();
+        found = stmt_.step();
+        if (found) term.assign(stmt_.column_text(0));
+        return stmt_.status();
     }
 
-    sqlite3_stmt *statement() const { return stmt_.get(); }
+    Statement &statement() { return stmt_; }
 
 private:
-    sqlite3 *db_ = nullptr;
-    std::string from_;
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> stmt_{nullptr, sqlite3_finalize};
+    std::string from_;  // bound while the cursor reads from it
+    Statement stmt_;
 };
 
 // The forms a prefix is searched as. FTS5 reads a word's matches lazily in

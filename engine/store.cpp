@@ -71,10 +71,10 @@ Status db_error(sqlite3 *db, std::string_view doing)
     return Status::error("The store failed while " + std::string(doing) + " (" + msg + ").");
 }
 
-Statement::Statement(sqlite3 *db, std::string_view sql) : db_(db)
+Statement::Statement(sqlite3 *db, std::string_view sql, const char *doing) : db_(db), doing_(doing)
 {
     if (sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), 0, &stmt_, nullptr) != SQLITE_OK) {
-        status_ = db_error(db, "preparing a query");
+        status_ = db_error(db, doing ? doing : "preparing a query");
         sqlite3_finalize(stmt_);
         stmt_ = nullptr;
     }
@@ -83,7 +83,7 @@ Statement::Statement(sqlite3 *db, std::string_view sql) : db_(db)
 Statement::~Statement() { sqlite3_finalize(stmt_); }
 
 Statement::Statement(Statement &&o) noexcept
-    : db_(o.db_), stmt_(std::exchange(o.stmt_, nullptr)), status_(std::move(o.status_))
+    : db_(o.db_), stmt_(std::exchange(o.stmt_, nullptr)), doing_(o.doing_), status_(std::move(o.status_))
 {
 }
 
@@ -93,6 +93,7 @@ Statement &Statement::operator=(Statement &&o) noexcept
         sqlite3_finalize(stmt_);
         db_ = o.db_;
         stmt_ = std::exchange(o.stmt_, nullptr);
+        doing_ = o.doing_;
         status_ = std::move(o.status_);
     }
     return *this;
@@ -123,7 +124,7 @@ bool Statement::step()
     if (!stmt_) return false;
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) status_ = db_error(db_, "running a query");
+    if (rc != SQLITE_DONE) status_ = db_error(db_, doing_ ? doing_ : "running a query");
     return false;
 }
 

@@ -97,31 +97,25 @@ int edit_distance(std::u32string_view a, std::u32string_view b, int max)
 Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std::string_view word, int budget,
                           bool with_prefixes, TypoVariants &out)
 {
-    std::string sql = "SELECT term FROM " + vocabulary_table + " WHERE term >= ?1 ORDER BY term";
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-        return db_error(db, "reading the vocabulary");
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> stmt(raw, sqlite3_finalize);
-    return find_typo_variants(raw, word, budget, with_prefixes, out);
+    Statement terms(db, "SELECT term FROM " + vocabulary_table + " WHERE term >= ?1 ORDER BY term",
+                    "reading the vocabulary");
+    if (!terms.prepared()) return terms.status();
+    return find_typo_variants(terms, word, budget, with_prefixes, out);
 }
 
-Status find_typo_variants(sqlite3_stmt *raw, std::string_view word, int budget, bool with_prefixes,
+Status find_typo_variants(Statement &terms, std::string_view word, int budget, bool with_prefixes,
                           TypoVariants &out)
 {
     out.terms.clear();
     out.prefixes.clear();
     if (budget <= 0) return Status::ok();
-    sqlite3 *db = sqlite3_db_handle(raw);
-    // Left reset for the caller's next use, however the walk ends.
+    // Left reset for the caller's next use, however the walk ends (the seek
+    // key bound last is a local).
     struct Reset {
-        sqlite3_stmt *s;
-        ~Reset()
-        {
-            sqlite3_reset(s);
-            sqlite3_clear_bindings(s);  // the seek key bound last is a local
-        }
-    } reset{raw};
-    sqlite3_reset(raw);
+        Statement &s;
+        ~Reset() { s.reset(); }
+    } reset{terms};
+    terms.reset();
     std::u32string w = to_u32(word);
     std::size_t shortest = w.size() > static_cast<std::size_t>(budget) ? w.size() - budget : 1;
     std::size_t deepest = w.size() + static_cast<std::size_t>(budget);
@@ -136,13 +130,13 @@ Status find_typo_variants(sqlite3_stmt *raw, std::string_view word, int budget, 
     std::u32string current, term;     // the term the rows describe; the one just read
     std::vector<std::size_t> offset;  // byte offset of each character in `bytes`
     std::string bytes, seek_key;
-    sqlite3_bind_text(raw, 1, "", 0, SQLITE_STATIC);
+    terms.bind(1, std::string_view(""));  // not a null pointer: that would bind NULL
     for (;;) {
-        int rc = sqlite3_step(raw);
-        if (rc == SQLITE_DONE) break;
-        if (rc != SQLITE_ROW) return db_error(db, "reading the vocabulary");
-        const char *text = reinterpret_cast<const char *>(sqlite3_column_text(raw, 0));
-        bytes.assign(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(raw, 0)));
+        if (!terms.step()) {
+            if (!terms.status().is_ok()) return terms.status();
+            break;
+        }
+        bytes.assign(terms.column_text(0));
         term.clear();
         offset.clear();
         for (std::size_t i = 0; i < bytes.size();) {
@@ -221,8 +215,8 @@ Status find_typo_variants(sqlite3_stmt *raw, std::string_view word, int budget, 
             else
                 seek_key += '\xFF';
         }
-        sqlite3_reset(raw);
-        sqlite3_bind_text(raw, 1, seek_key.data(), static_cast<int>(seek_key.size()), SQLITE_STATIC);
+        terms.reset();
+        terms.bind(1, std::string_view(seek_key));
     }
     auto order = [](const TypoVariant &a, const TypoVariant &b) {
         return a.distance != b.distance ? a.distance < b.distance : a.text < b.text;
