@@ -20,7 +20,6 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-sys.path.insert(0, HERE)
 from korrin_server import KorrinServer  # noqa: E402
 import rawhttp  # noqa: E402
 
