@@ -60,10 +60,7 @@ class ServerCase(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        reports = cls.server.sanitizer_reports()
-        cls.server.stop()
-        if reports:
-            raise AssertionError("sanitizer reports in the server log:\n" + "\n".join(reports[:20]))
+        cls.server.stop_checked()
 
     def snapshot(self):
         p = probe("snapshot", self.server.storage_dir)

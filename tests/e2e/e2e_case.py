@@ -26,12 +26,7 @@ class ServerCase(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        try:
-            reports = cls.server.sanitizer_reports()
-            if reports:
-                raise AssertionError("sanitizer findings in the programs:\n" + "\n".join(reports))
-        finally:
-            cls.server.stop()
+        cls.server.stop_checked()
 
     def call(self, method, path, body=None, headers=None):
         return self.server.request(method, path, body=body, headers=headers)

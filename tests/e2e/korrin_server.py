@@ -30,7 +30,9 @@ Useful attributes once started: ``url`` (http://127.0.0.1:<port>), ``port``,
 ``storage_dir``, ``run_dir`` (rendered configuration and error.log),
 ``pid``. ``error_log()`` returns lighttpd's error log and standard error,
 where the programs' standard error ends up too; ``sanitizer_reports()`` picks
-the sanitizer findings out of it.
+the sanitizer findings out of it. ``stop()`` returns those findings, read
+before the log goes with the temporary folder; ``stop_checked()`` stops and
+fails if there are any.
 
 Only the Python standard library is used.
 """
@@ -132,7 +134,11 @@ class KorrinServer:
         raise RuntimeError("lighttpd did not start; see %s/lighttpd.out" % self.run_dir)
 
     def stop(self):
-        """Stop lighttpd (SIGTERM, then SIGKILL after 10 s) and clean up."""
+        """Stop lighttpd (SIGTERM, then SIGKILL after 10 s) and clean up.
+
+        Returns sanitizer_reports(), read while lighttpd still runs: once
+        the temporary folder is removed the log is gone with it."""
+        reports = self.sanitizer_reports()
         if self._proc is not None and self._proc.poll() is None:
             self._proc.send_signal(signal.SIGTERM)
             try:
@@ -144,6 +150,16 @@ class KorrinServer:
         if self._tmp and not self.keep:
             shutil.rmtree(self._tmp, ignore_errors=True)
             self._tmp = None
+        return reports
+
+    def stop_checked(self):
+        """stop(), then an AssertionError quoting the sanitizer findings, if
+        any: the programs of the test build run with AddressSanitizer and
+        UBSan, and their reports land in the log rather than in a status."""
+        reports = self.stop()
+        if reports:
+            raise AssertionError("sanitizer findings in the programs' log:\n"
+                                 + "\n".join(reports[:20]))
 
     def __enter__(self):
         return self.start()

@@ -226,8 +226,7 @@ def main():
             row["5xx"] = sum(v for k, v in statuses.items() if k >= 500)
             results.append(row)
     finally:
-        reports = server.sanitizer_reports()
-        server.stop()
+        reports = server.stop()
     problems += ["sanitizer: " + line for line in reports[:20]]
 
     # Everything acknowledged, nothing else, and an intact store.
