@@ -34,6 +34,9 @@ the sanitizer findings out of it. ``stop()`` returns those findings, read
 before the log goes with the temporary folder; ``stop_checked()`` stops and
 fails if there are any.
 
+``KeepAlive(port)`` is a client on one kept-alive connection, for callers
+that send many requests (load runs, benchmarks).
+
 Only the Python standard library is used.
 """
 
@@ -247,6 +250,47 @@ class KorrinServer:
                  "runtime error:")
         return [line for line in self.error_log().splitlines()
                 if any(m in line for m in marks)]
+
+
+class KeepAlive:
+    """Requests to 127.0.0.1:``port`` over one kept-alive connection, opened
+    again whenever the server closes it. ``request`` returns (status, body).
+
+    A request that fails because the server closed the connection meanwhile
+    is sent once more on a new one when its method is in ``retry`` (None:
+    every method). Otherwise the error is raised: a request that may have
+    reached the server has an outcome the caller cannot know.
+    """
+
+    def __init__(self, port, timeout=120, retry=("GET",)):
+        self.port = port
+        self.timeout = timeout
+        self.retry = retry
+        self._conn = None
+
+    def request(self, method, path, body=None):
+        for attempt in (0, 1):
+            if self._conn is None:
+                self._conn = http.client.HTTPConnection("127.0.0.1", self.port,
+                                                        timeout=self.timeout)
+            try:
+                headers = {"Content-Type": "application/json"} if body is not None else {}
+                self._conn.request(method, path, body=body, headers=headers)
+                r = self._conn.getresponse()
+                data = r.read()
+                if r.getheader("connection", "").lower() == "close":
+                    self.close()
+                return r.status, data
+            except (http.client.HTTPException, OSError):
+                self.close()
+                if attempt or (self.retry is not None and method not in self.retry):
+                    raise
+        raise AssertionError("unreachable")
+
+    def close(self):
+        if self._conn is not None:
+            self._conn.close()
+            self._conn = None
 
 
 def _lighttpd():
