@@ -52,7 +52,18 @@ struct Unit {
     // more typos already has: what a prefix match adds to the whole ones.
     std::vector<Alternative> prefix_only;
     bool has_prefix = false;
+    // A prefix FTS5 must merge every word's list of in full before its first
+    // row (no prefix index of its length): each query over it costs that.
+    bool slow_prefix = false;
 };
+
+bool is_slow_form(const std::string &form)
+{
+    if (form.empty() || form.back() != '*') return false;
+    // "ab"* with kIndexedPrefix characters reads the prefix index.
+    bool one_token = form.size() >= 3 && form.front() == '"' && form.find('"', 1) == form.size() - 2;
+    return !one_token || to_u32(std::string_view(form).substr(1, form.size() - 3)).size() != kIndexedPrefix;
+}
 
 bool contains(const std::vector<std::string> &forms, const std::string &f)
 {
@@ -264,8 +275,8 @@ public:
 
     Status prepare(const SearchTables &t)
     {
-        stmt_ = Statement(db_, "SELECT rowid FROM " + t.fulltext + " WHERE " + t.fulltext + " MATCH ?1 ORDER BY rowid",
-                          "searching");
+        sql_ = "SELECT rowid FROM " + t.fulltext + " WHERE " + t.fulltext + " MATCH ?1 ORDER BY rowid";
+        stmt_ = Statement(db_, sql_, "searching");
         return stmt_.status();
     }
 
@@ -281,29 +292,60 @@ public:
         return walk(expr, true, unused);
     }
 
-    // Counts the matches of expr: exact up to kExactTotal, estimated beyond
-    // from how far into the listing the count had to read.
-    Status count(const std::string &expr, const SearchTables &t, std::int64_t &total)
+    // Counts the matches of expr: exact up to kExactTotal, estimated beyond.
+    // Past the first kExactTotal matches, up to kExactTotal more are read
+    // from the far end of the listing (when `both_ends`: it costs a second
+    // read of expr's lists): if the two reads meet, the count is exact;
+    // otherwise the matches between them are estimated from how densely the
+    // two ends hold matches. One end alone misjudges a listing whose matches
+    // come in blocks, as a batch of alike documents puts them.
+    Status count(const std::string &expr, const SearchTables &t, bool both_ends, std::int64_t &total)
     {
         total = 0;
-        std::int64_t last = 0;
+        std::int64_t lowest = 0, last = 0;  // the rowids the read from the start began and ended at
         stmt_.bind(1, expr);
         while (total <= kExactTotal && stmt_.step()) {
             last = stmt_.column_int(0);
-            ++total;
+            if (total++ == 0) lowest = last;
         }
         stmt_.reset();
         if (!stmt_.status().is_ok() || total <= kExactTotal) return stmt_.status();
-        // Two subqueries: min() and max() together in one would scan the table.
-        Statement range(db_, "SELECT (SELECT min(seq) FROM " + t.documents + "), (SELECT max(seq) FROM " + t.documents + ")",
-                        "estimating the number of hits");
-        if (range.step()) {
-            std::int64_t lo = range.column_int(0), hi = range.column_int(1);
-            double covered = static_cast<double>(last - lo + 1) / static_cast<double>(std::max<std::int64_t>(hi - lo + 1, 1));
-            if (covered > 0 && covered <= 1)
-                total = std::max(total, static_cast<std::int64_t>(static_cast<double>(total) / covered));
+
+        std::int64_t first = 0, highest = 0;  // the rowids the read from the end ended and began at
+        if (both_ends) {
+            if (!back_.prepared()) back_ = Statement(db_, sql_ + " DESC", "searching");
+            if (!back_.prepared()) return back_.status();
+            back_.bind(1, expr);
+            std::int64_t from_end = 0;
+            bool met = false;
+            while (from_end < kExactTotal) {
+                if (!back_.step()) {
+                    met = true;
+                    break;
+                }
+                std::int64_t rowid = back_.column_int(0);
+                if (rowid <= last) {
+                    met = true;
+                    break;
+                }
+                first = rowid;
+                if (from_end++ == 0) highest = rowid;
+            }
+            back_.reset();
+            if (!back_.status().is_ok()) return back_.status();
+            total += from_end;
+            if (met) return Status::ok();
+        } else {
+            // The matches may run to the last document.
+            Statement range(db_, "SELECT max(seq) FROM " + t.documents, "estimating the number of hits");
+            if (!range.step()) return range.status();
+            highest = range.column_int(0);
+            first = highest + 1;
         }
-        return range.status();
+        double read = static_cast<double>(last - lowest + 1) + static_cast<double>(highest - first + 1);
+        double between = static_cast<double>(std::max<std::int64_t>(first - last - 1, 0));
+        total += static_cast<std::int64_t>(static_cast<double>(total) / read * between + 0.5);
+        return Status::ok();
     }
 
 private:
@@ -326,7 +368,9 @@ private:
     sqlite3 *db_;
     std::int64_t need_;
     RankedHits &out_;
+    std::string sql_;
     Statement stmt_;
+    Statement back_;  // the same, from the end of the listing
     std::unordered_set<std::int64_t> placed_;
 };
 
@@ -426,6 +470,7 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
             u.whole.push_back({{expr}, 0});
             if (q.prefix) u.prefix.push_back({{expr + "*"}, 0});
             split_prefix_only(u);
+            u.slow_prefix = q.prefix && is_slow_form(expr + "*");
             units.push_back(std::move(u));
             continue;
         }
@@ -452,6 +497,8 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
             }
         }
         split_prefix_only(u);
+        for (const Alternative &a : u.prefix)
+            for (const std::string &f : a.forms) u.slow_prefix = u.slow_prefix || is_slow_form(f);
         units.push_back(std::move(u));
     }
     return Status::ok();
@@ -483,10 +530,11 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
         most = plan.max_typos(exact);
         // Without typos first: when that alone passes a thousand, the
         // typos cannot change the estimate much and need not be read.
-        if (Status st = walker.count(plan.anywhere(exact), tables, out.total); !st.is_ok()) return st;
+        const bool both_ends = !(k == n && plan.units().back().slow_prefix);
+        if (Status st = walker.count(plan.anywhere(exact), tables, both_ends, out.total); !st.is_ok()) return st;
         if (out.total <= kExactTotal && most > 0) {
             Bucket all{k, most, Match::any};
-            if (Status st = walker.count(plan.anywhere(all), tables, out.total); !st.is_ok()) return st;
+            if (Status st = walker.count(plan.anywhere(all), tables, both_ends, out.total); !st.is_ok()) return st;
         }
         if (out.total > 0 || k == 1) break;
     }

@@ -202,5 +202,37 @@ TEST_F(Ranking, StopsAtNeedAndCountsExactlyUpToAThousand)
     EXPECT_EQ(search("common", 0, &total), (Hits{}));
 }
 
+TEST_F(Ranking, EstimatesBeyondAThousandWhenMatchesComeInBlocks)
+{
+    // A batch of alike documents puts its matches side by side in the
+    // listing; the estimate must not take one end of the listing for all.
+    const int n = 6000;
+    exec("BEGIN");
+    for (int i = 1; i <= n; ++i) {
+        std::string text = "doc";
+        if (i <= 1001) text += " head";
+        if (i > 3000) text += " tail";
+        if (i > 2000 && i <= 4500) text += " middle";
+        if (i % 3 == 0) text += " every";
+        add({text});
+    }
+    exec("COMMIT");
+    struct Case {
+        const char *word;
+        std::int64_t real, slack;
+    } cases[] = {
+        {"head", 1001, 0},   // the reads from both ends meet
+        {"tail", 3000, 0},   // the ends are dense, so is what lies between
+        {"middle", 2500, 0},
+        {"every", 2000, 100},
+        {"doc", n, 0},
+    };
+    for (const Case &c : cases) {
+        std::int64_t total = 0;
+        search(c.word, 1, &total);
+        EXPECT_NEAR(total, c.real, c.slack) << c.word;
+    }
+}
+
 }  // namespace
 }  // namespace korrin
