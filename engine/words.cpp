@@ -395,8 +395,10 @@ Status parse_query(const Tokenizer &tok, std::string_view raw_query, std::vector
     if (!units.empty()) {
         QueryUnit &last = units.back();
         // A word being typed, or a phrase whose closing quote is not typed
-        // yet, may be the beginning of a longer word.
-        last.prefix = !last.phrase || !closed;
+        // yet, may be the beginning of a longer word; a space typed after
+        // it says the word is complete.
+        bool ended = std::string_view(" \t\n\r\f\v").find(query.back()) != std::string_view::npos;
+        last.prefix = (!last.phrase || !closed) && !ended;
     }
     return Status::ok();
 }

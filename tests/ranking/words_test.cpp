@@ -57,6 +57,9 @@ TEST_F(Words, SplitsQueriesIntoUnits)
         {"escape \"new york\"", "escape \"new york\""},
         {"\"new york\" escape", "\"new york\" escape*"},
         {"\"new yo", "\"new yo\"*"},             // quote not closed yet: still typing
+        {"harry pot ", "harry pot"},            // a space after the last word ends it
+        {"dune\t", "dune"},
+        {"\"new yo ", "\"new yo\""},
         {"\"dune\"", "\"dune\""},                // a quoted word is exact
         {"\"\" dune", "dune*"},                  // empty quotes are nothing
         {"東京", "\"東 京\""},
