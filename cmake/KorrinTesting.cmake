@@ -11,8 +11,9 @@ function(korrin_add_test)
                        PROPERTIES ENVIRONMENT "KORRIN_BUILD_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
 
-# Tests that drive the programs through lighttpd need python3 and lighttpd
-# (scripts/deps installs both); without them those folders add nothing.
+# The one lookup of python3 (Python3_EXECUTABLE) and lighttpd for every test
+# folder. Tests that drive the programs through lighttpd need both
+# (scripts/deps installs them); without them those folders add nothing.
 find_package(Python3 COMPONENTS Interpreter)
 find_program(KORRIN_LIGHTTPD lighttpd)
 if(Python3_Interpreter_FOUND AND KORRIN_LIGHTTPD)
