@@ -247,8 +247,10 @@ struct RankedHits {
 
 // The hits of a parsed query, best first, up to `need` of them. Every unit
 // must match; when no document has them all, units are dropped from the end
-// until some document matches. Ranking, in order: fewer typos, closer
-// together, earlier column, whole word before prefix; ties in listing order.
+// until some document matches. Ranking, in order: more of the query's units
+// matched (when some were dropped, documents with later ones), fewer typos,
+// closer together, earlier column, whole word before prefix; ties in listing
+// order.
 Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit> &units,
             std::int64_t need, RankedHits &out);
 

@@ -5,6 +5,8 @@
  * them all, units are dropped from the end, one at a time, until some
  * document matches. Among those documents, a document's rank is the first
  * bucket, in this order, whose full-text query matches it:
+ *   1. units matched: when units were dropped, documents that also have
+ *      some of the later ones, most first;
  *   2. typos in total: 0, 1, 2, ...;
  *   3. proximity: in order and adjacent, close (NEAR), nearby, anywhere;
  *   4. column: all matched words within the first column, the first two, ...;
@@ -169,6 +171,26 @@ public:
         return out;
     }
 
+    // Unit i matched any way it can be: whole, with typos, or as a prefix
+    // when it is the last unit typed.
+    std::string any_way(std::size_t i) const
+    {
+        forms_.clear();
+        const Unit &u = units_[i];
+        std::string out;
+        auto add = [&](const std::vector<Alternative> &alternatives) {
+            for (const Alternative &a : alternatives)
+                for (const std::string &f : a.forms) {
+                    if (contains(forms_, f)) continue;
+                    forms_.push_back(f);
+                    out += (out.empty() ? "(" : " OR ") + f;
+                }
+        };
+        add(u.whole);
+        if (i + 1 == units_.size()) add(u.prefix);
+        return out.empty() ? "\"\"" : out + ")";
+    }
+
     // Every unit matched within `gap` tokens of each other (gap < 0: as a
     // phrase, in order), at most b.typos typos. Empty when there are too
     // many combinations of alternatives to write out.
@@ -284,6 +306,16 @@ public:
 
     // True when some document not placed yet matches expr.
     Status any_left(const std::string &expr, bool &any) { return walk(expr, false, any); }
+
+    // True when some document matches expr, placed or not, however many
+    // hits are needed.
+    Status exists(const std::string &expr, bool &any)
+    {
+        stmt_.bind(1, expr);
+        any = stmt_.step();
+        stmt_.reset();
+        return stmt_.status();
+    }
 
     // Places the unplaced matches of expr, in rowid order, until full.
     Status take(const std::string &expr)
@@ -504,6 +536,32 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
     return Status::ok();
 }
 
+// An expression for "at least m of these", as an OR of every m of them
+// together; false when that is more than kMaxCombinations ways.
+bool some_of(const std::vector<std::string> &exprs, std::size_t m, std::string &out)
+{
+    out.clear();
+    // How many ways, counted first: a long query has too many to write out.
+    std::size_t ways = 1;
+    for (std::size_t i = 0, r = std::min(m, exprs.size() - m); i < r; ++i) {
+        ways = ways * (exprs.size() - i) / (i + 1);
+        if (ways > kMaxCombinations) return false;
+    }
+    std::vector<std::size_t> pick(m);
+    for (std::size_t i = 0; i < m; ++i) pick[i] = i;
+    for (;;) {
+        std::string term;
+        for (std::size_t i : pick) term += (term.empty() ? "" : " AND ") + exprs[i];
+        out += (out.empty() ? "(" : " OR (") + term + ")";
+        // The next m of them, in lexicographic order.
+        std::size_t i = m;
+        while (i > 0 && pick[i - 1] == exprs.size() - m + i - 1) --i;
+        if (i == 0) return true;
+        ++pick[i - 1];
+        for (std::size_t j = i; j < m; ++j) pick[j] = pick[j - 1] + 1;
+    }
+}
+
 }  // namespace
 
 Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit> &query, std::int64_t need,
@@ -523,9 +581,8 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
 
     // How many units must match: all of them, or, when no document has
     // them all, the most that some document has, dropping from the end.
-    std::size_t k = n;
     int most = 0;
-    for (; k >= 1; --k) {
+    auto count_first = [&](std::size_t k) {
         Bucket exact{k, 0, Match::any};
         most = plan.max_typos(exact);
         // Without typos first: when that alone passes a thousand, the
@@ -536,64 +593,106 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
             Bucket all{k, most, Match::any};
             if (Status st = walker.count(plan.anywhere(all), tables, both_ends, out.total); !st.is_ok()) return st;
         }
-        if (out.total > 0 || k == 1) break;
+        return Status::ok();
+    };
+    std::size_t k = n;
+    if (Status st = count_first(n); !st.is_ok()) return st;
+    if (out.total == 0 && n > 1) {
+        // A document with the first j units has the first j - 1 too, so the
+        // longest run some document has is found by halving, not by trying
+        // every length: a long query of unknown words stays cheap.
+        std::size_t found = 0, above = n;  // some document has `found` units, none has `above`
+        while (above - found > 1) {
+            std::size_t mid = found + (above - found) / 2;
+            Bucket b{mid, 0, Match::any};
+            b.typos = plan.max_typos(b);
+            bool any = false;
+            if (Status st = walker.exists(plan.anywhere(b), any); !st.is_ok()) return st;
+            (any ? found : above) = mid;
+        }
+        if (found == 0) return Status::ok();
+        k = found;
+        if (Status st = count_first(k); !st.is_ok()) return st;
     }
     if (out.total == 0 || need <= 0) return Status::ok();
 
-    // A long query can have many typos in all: past kMaxTypoLevels the
-    // remaining ones share the last bucket.
-    int levels = std::min(most, kMaxTypoLevels);
-    bool any = true;
-    for (int t = 0; t <= levels && !walker.full(); ++t) {
-        Bucket level{k, t == levels ? most : t, Match::any};
-        std::string all = plan.anywhere(level);
-        if (most > 0)
-            if (Status st = walker.any_left(all, any); !st.is_ok()) return st;
-        if (!any) continue;
+    // The cascade below the first criterion, over documents that also match
+    // `extra` (when not empty).
+    auto cascade = [&](const std::string &extra) -> Status {
+        auto with = [&](const std::string &e) { return extra.empty() ? e : "(" + e + ") AND (" + extra + ")"; };
+        // Documents with later units are usually few and scattered, so every
+        // probe of their buckets reads all of them: they are not split by
+        // column, which halves the probes (a query of four words with one
+        // unknown took 46 ms instead of 22 on a million documents).
+        const int first_columns = extra.empty() ? 1 : kTextColumns;
+        // A long query can have many typos in all: past kMaxTypoLevels the
+        // remaining ones share the last bucket.
+        int levels = std::min(most, kMaxTypoLevels);
+        bool any = true;
+        for (int t = 0; t <= levels && !walker.full(); ++t) {
+            Bucket level{k, t == levels ? most : t, Match::any};
+            std::string all = plan.anywhere(level);
+            if (most > 0 || !extra.empty())
+                if (Status st = walker.any_left(with(all), any); !st.is_ok()) return st;
+            if (!any) continue;
 
-        // Proximity: as a phrase in query order, close, nearby, anywhere.
-        std::vector<int> gaps;
-        if (k > 1) gaps = {-1, static_cast<int>(k) - 1, 8 * (static_cast<int>(k) - 1)};
-        gaps.push_back(-2);
-        for (int gap : gaps) {
-            if (walker.full()) break;
-            bool anywhere = gap == -2;
-            std::string within = anywhere ? all : plan.near(level, gap);
-            if (within.empty()) continue;
-            bool near_any = true;
-            if (!anywhere)
-                if (Status st = walker.any_left(within, near_any); !st.is_ok()) return st;
-            if (!near_any) continue;
-            // With the last word typed so far, whole words go before prefixes:
-            // the bucket's whole-word matches, then what only a prefix adds
-            // (every whole match is placed by then, and a query over just the
-            // prefix words reads far less than the whole bucket again).
-            std::string whole_only, prefix_only;
-            if (k == n && last_is_prefix) {
-                Bucket whole{k, level.typos, Match::whole};
-                whole_only = anywhere ? plan.anywhere(whole) : plan.near(whole, gap);
-                if (!plan.units().back().prefix_only.empty()) {
-                    Bucket prefixed{k, level.typos, Match::prefix_only};
-                    prefix_only = anywhere ? plan.anywhere(prefixed) : plan.near(prefixed, gap);
+            // Proximity: as a phrase in query order, close, nearby, anywhere.
+            std::vector<int> gaps;
+            if (k > 1) gaps = {-1, static_cast<int>(k) - 1, 8 * (static_cast<int>(k) - 1)};
+            gaps.push_back(-2);
+            for (int gap : gaps) {
+                if (walker.full()) break;
+                bool anywhere = gap == -2;
+                std::string within = anywhere ? all : plan.near(level, gap);
+                if (within.empty()) continue;
+                bool near_any = true;
+                if (!anywhere)
+                    if (Status st = walker.any_left(with(within), near_any); !st.is_ok()) return st;
+                if (!near_any) continue;
+                // With the last word typed so far, whole words go before prefixes:
+                // the bucket's whole-word matches, then what only a prefix adds
+                // (every whole match is placed by then, and a query over just the
+                // prefix words reads far less than the whole bucket again).
+                std::string whole_only, prefix_only;
+                if (k == n && last_is_prefix) {
+                    Bucket whole{k, level.typos, Match::whole};
+                    whole_only = anywhere ? plan.anywhere(whole) : plan.near(whole, gap);
+                    if (!plan.units().back().prefix_only.empty()) {
+                        Bucket prefixed{k, level.typos, Match::prefix_only};
+                        prefix_only = anywhere ? plan.anywhere(prefixed) : plan.near(prefixed, gap);
+                    }
                 }
-            }
-            for (int columns = 1; columns <= kTextColumns && !walker.full(); ++columns) {
-                bool column_any = true;
-                if (columns < kTextColumns)
-                    if (Status st = walker.any_left(in_columns(columns, within), column_any); !st.is_ok()) return st;
-                if (!column_any) continue;
-                const std::string *rest = &within;
-                if (!whole_only.empty()) {
-                    if (Status st = walker.take(in_columns(columns, whole_only)); !st.is_ok()) return st;
-                    if (walker.full()) break;
-                    if (plan.units().back().prefix_only.empty()) continue;
-                    if (!prefix_only.empty()) rest = &prefix_only;
+                for (int columns = first_columns; columns <= kTextColumns && !walker.full(); ++columns) {
+                    bool column_any = true;
+                    if (columns < kTextColumns)
+                        if (Status st = walker.any_left(with(in_columns(columns, within)), column_any); !st.is_ok())
+                            return st;
+                    if (!column_any) continue;
+                    const std::string *rest = &within;
+                    if (!whole_only.empty()) {
+                        if (Status st = walker.take(with(in_columns(columns, whole_only))); !st.is_ok()) return st;
+                        if (walker.full()) break;
+                        if (plan.units().back().prefix_only.empty()) continue;
+                        if (!prefix_only.empty()) rest = &prefix_only;
+                    }
+                    if (Status st = walker.take(with(in_columns(columns, *rest))); !st.is_ok()) return st;
                 }
-                if (Status st = walker.take(in_columns(columns, *rest)); !st.is_ok()) return st;
             }
         }
+        return Status::ok();
+    };
+
+    // More query words matched first. Every document here has the first k
+    // units and none has unit k too, but some may have later ones: those
+    // with more of them go first, m of the later units at a time.
+    std::vector<std::string> later;
+    for (std::size_t i = k + 1; i < n; ++i) later.push_back(plan.any_way(i));
+    for (std::size_t m = later.size(); m >= 1 && !walker.full(); --m) {
+        std::string extra;
+        if (!some_of(later, m, extra)) continue;  // too many ways: they share the rest
+        if (Status st = cascade(extra); !st.is_ok()) return st;
     }
-    return Status::ok();
+    return cascade({});
 }
 
 }  // namespace korrin

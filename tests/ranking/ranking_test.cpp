@@ -97,7 +97,15 @@ TEST_F(Ranking, EveryUnitMatchesUnlessNoneHasThemAll)
     // Nothing has every word: words go from the end until something matches.
     EXPECT_EQ(search("harry potter xyzzy", 10, &total), (Hits{3, 4}));
     EXPECT_EQ(total, 2);
-    EXPECT_EQ(search("harry xyzzy potter"), (Hits{2, 3, 4}));  // only the first word is left
+    // Only the first word is left; those that also have a later word go first.
+    EXPECT_EQ(search("harry xyzzy potter", 10, &total), (Hits{3, 4, 2}));
+    EXPECT_EQ(total, 3);
+    EXPECT_EQ(search("harry xyzzy potter goblet"), (Hits{4, 3, 2}));
+    EXPECT_EQ(search("harry xyzzy goblet potter"), (Hits{4, 3, 2}));
+    std::string unknown;
+    for (int i = 0; i < 30; ++i) unknown += " xyzzy" + std::to_string(i);
+    EXPECT_EQ(search("harry potter" + unknown, 10, &total), (Hits{3, 4}));
+    EXPECT_EQ(total, 2);
     EXPECT_EQ(search("xyzzy harry", 10, &total), (Hits{}));
     EXPECT_EQ(total, 0);
 }
