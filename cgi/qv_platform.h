@@ -24,6 +24,7 @@ static inline int qv_platform_is_dir(const char *path)
     struct _stat st;
     return _stat(path, &st) == 0 && (st.st_mode & _S_IFDIR) != 0;
 }
+static inline FILE *qv_platform_open_read(const char *path) { return fopen(path, "rb"); }
 #else
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -35,6 +36,18 @@ static inline int qv_platform_is_dir(const char *path)
 {
     struct stat st;
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+/* Opens a file for binary reading. A directory opens too on POSIX (its
+ * reads then fail), where Windows refuses it: refused here as well. */
+static inline FILE *qv_platform_open_read(const char *path)
+{
+    FILE *file = fopen(path, "rb");
+    struct stat st;
+    if (file && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+        fclose(file);
+        return NULL;
+    }
+    return file;
 }
 #endif
 

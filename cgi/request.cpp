@@ -197,7 +197,7 @@ char *cgi_read_post(size_t *out_len)
 
     const char *path = getenv("POST_BODY_FILE");
     if (path && *path) {
-        FILE *file = fopen(path, "rb");
+        FILE *file = qv_platform_open_read(path);
         if (file) {
             size_t count = 0;
             char *body = s_read_body_file(file, &count);
