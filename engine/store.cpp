@@ -332,22 +332,26 @@ Status Store::create_schema()
         sqlite3_sleep(10);
     }
     if (Status s = begin_write(); !s.is_ok()) return s;
-    Statement version(raw, "PRAGMA user_version");
+    // Failures are kept before the rollback, which would replace SQLite's
+    // message with its own.
+    Statement version(raw, "PRAGMA user_version", "reading the format version");
     int v = version.step() ? static_cast<int>(version.column_int(0)) : -1;
-    version = Statement();
     if (v != 0) {
+        Status s = v < 0 ? version.status() : refusal(v, 0);  // v > 0: created meanwhile by another process
+        version = Statement();
         rollback();
-        if (v < 0) return db_error(raw, "reading the format version");
-        return refusal(v, 0);  // created meanwhile by another process
+        return s;
     }
-    Statement tables(raw, "SELECT count(*) FROM sqlite_master");
+    version = Statement();
+    Statement tables(raw, "SELECT count(*) FROM sqlite_master", "reading the schema");
     std::int64_t n = tables.step() ? tables.column_int(0) : -1;
-    tables = Statement();
     if (n != 0) {
+        Status s = n < 0 ? tables.status() : refusal(0, n);
+        tables = Statement();
         rollback();
-        if (n < 0) return db_error(raw, "reading the schema");
-        return refusal(0, n);
+        return s;
     }
+    tables = Statement();
     if (Status s = exec(kSchema); !s.is_ok()) {
         rollback();
         return s;

@@ -360,6 +360,14 @@ Status add_plain_units(const Tokenizer &tok, std::string_view text, std::vector<
     return Status::ok();
 }
 
+// White space of every script, as Unicode lists it.
+bool is_space_char(char32_t c)
+{
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
 }  // namespace
 
 Status parse_query(const Tokenizer &tok, std::string_view raw_query, std::vector<QueryUnit> &units)
@@ -395,9 +403,14 @@ Status parse_query(const Tokenizer &tok, std::string_view raw_query, std::vector
     if (!units.empty()) {
         QueryUnit &last = units.back();
         // A word being typed, or a phrase whose closing quote is not typed
-        // yet, may be the beginning of a longer word; a space typed after
-        // it says the word is complete.
-        bool ended = std::string_view(" \t\n\r\f\v").find(query.back()) != std::string_view::npos;
+        // yet, may be the beginning of a longer word; a space typed after it
+        // (of any script, before any lone quote) says the word is complete.
+        // Other marks do not: "caf*" is still the beginning of a word.
+        std::string_view typed = query.substr(0, query.find_last_not_of('"') + 1);
+        std::size_t tail = typed.size();
+        while (tail > 0 && (static_cast<unsigned char>(typed[tail - 1]) & 0xC0) == 0x80) --tail;
+        if (tail > 0) --tail;
+        bool ended = !typed.empty() && is_space_char(decode_char(typed, tail));
         last.prefix = (!last.phrase || !closed) && !ended;
     }
     return Status::ok();

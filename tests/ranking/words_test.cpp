@@ -59,7 +59,12 @@ TEST_F(Words, SplitsQueriesIntoUnits)
         {"\"new yo", "\"new yo\"*"},             // quote not closed yet: still typing
         {"harry pot ", "harry pot"},            // a space after the last word ends it
         {"dune\t", "dune"},
+        {"dune\xE3\x80\x80", "dune"},             // the ideographic space
+        {"dune\xC2\xA0", "dune"},                  // a no-break space
+        {"harry pot \"", "harry pot"},
         {"\"new yo ", "\"new yo\""},
+        {"caf\xC3\xA9", "cafe*"},                  // a last letter of two bytes is still typing
+        {"caf*", "caf*"},
         {"\"dune\"", "\"dune\""},                // a quoted word is exact
         {"\"\" dune", "dune*"},                  // empty quotes are nothing
         {"東京", "\"東 京\""},
