@@ -108,6 +108,9 @@ TEST_F(Ranking, EveryUnitMatchesUnlessNoneHasThemAll)
     EXPECT_EQ(total, 2);
     EXPECT_EQ(search("xyzzy harry", 10, &total), (Hits{}));
     EXPECT_EQ(total, 0);
+    // Only the next three dropped words weigh; typos in them count as found.
+    EXPECT_EQ(search("harry xyzzy goblit wand robe potter"), (Hits{4, 2, 3}));
+    EXPECT_EQ(search("harry xyzzy wand robe cloak potter"), (Hits{2, 3, 4}));
 }
 
 TEST_F(Ranking, FewerTyposBeforeProximityBeforeColumns)
