@@ -1,7 +1,7 @@
 // Reading a batch ahead of the writer: a big batch is read on a second
 // thread, a small one in line, and both must hand the writer the same
 // documents, words and attribute counts, and stop at the same fault.
-#include "kr_search.h"
+#include "with_tokenizer.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -20,15 +20,8 @@ struct Read {
     std::string error;  // empty when every document was read
 };
 
-class BatchReaderTest : public ::testing::Test {
+class BatchReaderTest : public WithTokenizer {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
-        ASSERT_TRUE(tok_.open(db_).is_ok());
-    }
-    void TearDown() override { sqlite3_close(db_); }
-
     Read read_all(const std::string &body)
     {
         Read out;
@@ -49,8 +42,6 @@ protected:
         return out;
     }
 
-    sqlite3 *db_ = nullptr;
-    Tokenizer tok_;
 };
 
 // n documents, as an array or as NDJSON; document `bad` (counting from 1)

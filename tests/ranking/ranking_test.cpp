@@ -1,6 +1,6 @@
 // The ranking cascade over a small full-text table: each criterion in turn,
 // each one breaking the ties of the one before, and the hit count.
-#include "kr_search.h"
+#include "with_tokenizer.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -10,20 +10,17 @@
 namespace korrin {
 namespace {
 
-class Ranking : public ::testing::Test {
+class Ranking : public WithTokenizer {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
-        const char *schema =
-            "CREATE TABLE d(seq INTEGER PRIMARY KEY, body TEXT);"
-            "CREATE VIRTUAL TABLE f USING fts5(a0, a1, a2, a3, content='', columnsize=0,"
-            " tokenize='unicode61 remove_diacritics 2');"
-            "CREATE TABLE v(term TEXT PRIMARY KEY) WITHOUT ROWID;";
-        ASSERT_EQ(sqlite3_exec(db_, schema, nullptr, nullptr, nullptr), SQLITE_OK);
-        ASSERT_TRUE(tok_.open(db_).is_ok());
+        WithTokenizer::SetUp();
+        if (HasFatalFailure()) return;
+        exec("CREATE TABLE d(seq INTEGER PRIMARY KEY, body TEXT);"
+             "CREATE VIRTUAL TABLE f USING fts5(a0, a1, a2, a3, content='', columnsize=0,"
+             " tokenize='unicode61 remove_diacritics 2');"
+             "CREATE TABLE v(term TEXT PRIMARY KEY) WITHOUT ROWID;");
     }
-    void TearDown() override { sqlite3_close(db_); }
 
     // Adds the next document; its columns in order.
     void add(std::vector<std::string> columns)
@@ -52,8 +49,6 @@ protected:
         sqlite3_finalize(s);
     }
 
-    void exec(const char *sql) { ASSERT_EQ(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql; }
-
     std::vector<std::int64_t> search(std::string_view query, std::int64_t need = 10, std::int64_t *total = nullptr)
     {
         std::vector<QueryUnit> units;
@@ -66,8 +61,6 @@ protected:
     }
 
     using Hits = std::vector<std::int64_t>;
-    sqlite3 *db_ = nullptr;
-    Tokenizer tok_;
 };
 
 TEST_F(Ranking, WholeMatchesBeforeTyposAndTyposWithinBudgetOnly)

@@ -1,6 +1,6 @@
 // Query parsing (words, phrases, runs of unspaced characters), the spaces
 // set around unspaced characters, and which column each value goes to.
-#include "kr_search.h"
+#include "with_tokenizer.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -13,15 +13,8 @@
 namespace korrin {
 namespace {
 
-class Words : public ::testing::Test {
+class Words : public WithTokenizer {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
-        ASSERT_TRUE(tok_.open(db_).is_ok());
-    }
-    void TearDown() override { sqlite3_close(db_); }
-
     // Units written as: word, word* (prefix), "a b" (phrase), "a b"* .
     std::string parsed(std::string_view query)
     {
@@ -38,9 +31,6 @@ protected:
         }
         return out;
     }
-
-    sqlite3 *db_ = nullptr;
-    Tokenizer tok_;
 };
 
 TEST_F(Words, SplitsQueriesIntoUnits)
