@@ -216,18 +216,30 @@ struct TypoVariants {
     std::vector<TypoVariant> prefixes;  // prefixes of terms within the budget
 };
 
-// Finds the terms of the vocabulary table (one TEXT column `term`, its
-// primary key) within `budget` edits of word, and, when with_prefixes, the
+// Reads the terms of a vocabulary table (one TEXT column `term`, its primary
+// key) in order from a seek key on. One serves every prefix and typo lookup
+// of a search, prepared on first use.
+class VocabularyCursor {
+public:
+    Status open(sqlite3 *db, const std::string &vocabulary_table);
+    void seek(std::string from);
+    // The next term; found is false at the end.
+    Status next(std::string &term, bool &found);
+
+private:
+    std::string from_;  // bound while the cursor reads from it
+    Statement stmt_;
+};
+
+// Finds the terms of the vocabulary table within `budget` edits of word, and, when with_prefixes, the
 // prefixes of terms within budget edits (a prefix of a longer one is left
 // out when it is no closer). Walks the terms in order and skips every range
 // of terms whose common beginning is already too far from the word, so it
 // reads a small part of the vocabulary. Distance 0 is never reported.
 Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std::string_view word,
                           int budget, bool with_prefixes, TypoVariants &out);
-// The same over `terms`, a prepared "SELECT term FROM <vocabulary> WHERE
-// term >= ?1 ORDER BY term", left reset: a search prepares it once for all
-// its words.
-Status find_typo_variants(Statement &terms, std::string_view word, int budget, bool with_prefixes,
+// The same through an open cursor, which a search shares among its words.
+Status find_typo_variants(VocabularyCursor &terms, std::string_view word, int budget, bool with_prefixes,
                           TypoVariants &out);
 
 // ---------------------------------------------------------------------------

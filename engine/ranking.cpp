@@ -27,6 +27,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <bit>
+#include <limits>
 #include <numeric>
 
 namespace korrin {
@@ -59,14 +61,6 @@ struct Unit {
     // row (no prefix index of its length): each query over it costs that.
     bool slow_prefix = false;
 };
-
-bool is_slow_form(const std::string &form)
-{
-    if (form.empty() || form.back() != '*') return false;
-    // "ab"* with kIndexedPrefix characters reads the prefix index.
-    bool one_token = form.size() >= 3 && form.front() == '"' && form.find('"', 1) == form.size() - 2;
-    return !one_token || to_u32(std::string_view(form).substr(1, form.size() - 3)).size() != kIndexedPrefix;
-}
 
 bool contains(const std::vector<std::string> &forms, const std::string &f)
 {
@@ -176,20 +170,7 @@ public:
     // when it is the last unit typed.
     std::string any_way(std::size_t i) const
     {
-        forms_.clear();
-        const Unit &u = units_[i];
-        std::string out;
-        auto add = [&](const std::vector<Alternative> &alternatives) {
-            for (const Alternative &a : alternatives)
-                for (const std::string &f : a.forms) {
-                    if (contains(forms_, f)) continue;
-                    forms_.push_back(f);
-                    out += (out.empty() ? "(" : " OR ") + f;
-                }
-        };
-        add(u.whole);
-        if (i + 1 == units_.size()) add(u.prefix);
-        return out.empty() ? "\"\"" : out + ")";
+        return group(Bucket{units_.size(), 0, Match::any}, i, std::numeric_limits<int>::max());
     }
 
     // Every unit matched within `gap` tokens of each other (gap < 0: as a
@@ -209,6 +190,25 @@ public:
     }
 
 private:
+    // Unit u's forms that bucket b allows with at most `limit` typos, as
+    // one OR group.
+    std::string group(const Bucket &b, std::size_t u, int limit) const
+    {
+        std::string out;
+        forms_.clear();
+        for (const Alternative *a : choices(b, u)) {
+            if (a->typos > limit) continue;
+            for (const std::string &f : a->forms) {
+                // A whole word is often also among its prefix's words;
+                // FTS5 would read its list once per mention.
+                if (contains(forms_, f)) continue;
+                forms_.push_back(f);
+                out += (out.empty() ? "(" : " OR ") + f;
+            }
+        }
+        return out.empty() ? "(\"\")" : out + ")";  // "" matches nothing
+    }
+
     // False when there are more than kMaxCombinations ways.
     bool spread(const Bucket &b, const std::vector<int> &caps, std::vector<int> &limits, std::size_t i, int left,
                 std::string &out, std::size_t &ways) const
@@ -217,24 +217,7 @@ private:
             if (left != 0) return true;
             if (++ways > kMaxCombinations) return false;
             std::string term;
-            for (std::size_t u = 0; u < b.units; ++u) {
-                std::string group;
-                forms_.clear();
-                for (const Alternative *a : choices(b, u)) {
-                    if (a->typos > limits[u]) continue;
-                    for (const std::string &f : a->forms) {
-                        // A whole word is often also among its prefix's words;
-                        // FTS5 would read its list once per mention.
-                        if (contains(forms_, f)) continue;
-                        forms_.push_back(f);
-                        if (!group.empty()) group += " OR ";
-                        group += f;
-                    }
-                }
-                if (group.empty()) group = "\"\"";  // matches nothing
-                if (!term.empty()) term += " AND ";
-                term += "(" + group + ")";
-            }
+            for (std::size_t u = 0; u < b.units; ++u) term += (term.empty() ? "" : " AND ") + group(b, u, limits[u]);
             if (!out.empty()) out += " OR ";
             out += "(" + term + ")";
             return true;
@@ -407,38 +390,6 @@ private:
     std::unordered_set<std::int64_t> placed_;
 };
 
-// Reads terms of the vocabulary in order from `from` (inclusive). One
-// serves every prefix and typo lookup of a search, prepared on first use.
-class VocabularyCursor {
-public:
-    Status open(sqlite3 *db, const SearchTables &tables)
-    {
-        if (stmt_.prepared()) return Status::ok();
-        stmt_ = Statement(db, "SELECT term FROM " + tables.vocabulary + " WHERE term >= ?1 ORDER BY term",
-                          "reading the vocabulary");
-        return stmt_.status();
-    }
-    void seek(std::string from)
-    {
-        from_ = std::move(from);
-        stmt_.reset();
-        stmt_.bind(1, std::string_view(from_));
-    }
-    // The next term, or false at the end.
-    Status next(std::string &term, bool &found)
-    {
-        found = stmt_.step();
-        if (found) term.assign(stmt_.column_text(0));
-        return stmt_.status();
-    }
-
-    Statement &statement() { return stmt_; }
-
-private:
-    std::string from_;  // bound while the cursor reads from it
-    Statement stmt_;
-};
-
 // The forms a prefix is searched as. FTS5 reads a word's matches lazily in
 // rowid order, but a prefix query without an index of its own length merges
 // every matching word's list in full before the first row: over a million
@@ -447,9 +398,10 @@ private:
 //   - one character becomes its one-letter word and every two-character
 //     prefix of the vocabulary that starts with it (a few dozen);
 //   - longer prefixes become the vocabulary's words that start with them,
-//     while there are at most kMaxExpansion; beyond, a prefix query.
+//     while there are at most kMaxExpansion; beyond, a prefix query, which
+//     sets `slow`.
 Status prefix_forms(sqlite3 *db, const SearchTables &tables, VocabularyCursor &cursor, const std::string &prefix,
-                    std::vector<std::string> &forms)
+                    std::vector<std::string> &forms, bool &slow)
 {
     forms.clear();
     std::size_t chars = to_u32(prefix).size();
@@ -457,7 +409,7 @@ Status prefix_forms(sqlite3 *db, const SearchTables &tables, VocabularyCursor &c
         forms.push_back(quoted(prefix) + "*");
         return Status::ok();
     }
-    if (Status st = cursor.open(db, tables); !st.is_ok()) return st;
+    if (Status st = cursor.open(db, tables.vocabulary); !st.is_ok()) return st;
     cursor.seek(prefix);
     std::string term;
     bool found = false;
@@ -483,6 +435,7 @@ Status prefix_forms(sqlite3 *db, const SearchTables &tables, VocabularyCursor &c
         if (!found || !term.starts_with(prefix)) break;
         if (forms.size() == kMaxExpansion) {
             forms.assign(1, quoted(prefix) + "*");
+            slow = true;
             break;
         }
         forms.push_back(quoted(term));
@@ -503,7 +456,8 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
             u.whole.push_back({{expr}, 0});
             if (q.prefix) u.prefix.push_back({{expr + "*"}, 0});
             split_prefix_only(u);
-            u.slow_prefix = q.prefix && is_slow_form(expr + "*");
+            // FTS5 reads the prefix index for the phrase's last word too.
+            u.slow_prefix = q.prefix && to_u32(q.tokens.back()).size() != kIndexedPrefix;
             units.push_back(std::move(u));
             continue;
         }
@@ -511,56 +465,44 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
         u.whole.push_back({{quoted(word)}, 0});
         if (q.prefix) {
             Alternative a{{}, 0};
-            if (Status st = prefix_forms(db, tables, cursor, word, a.forms); !st.is_ok()) return st;
+            if (Status st = prefix_forms(db, tables, cursor, word, a.forms, u.slow_prefix); !st.is_ok()) return st;
             u.prefix.push_back(std::move(a));
         }
         int budget = typo_budget(to_u32(word).size());
         if (budget > 0) {
             TypoVariants variants;
-            if (Status st = cursor.open(db, tables); !st.is_ok()) return st;
-            if (Status st = find_typo_variants(cursor.statement(), word, budget, q.prefix, variants); !st.is_ok())
-                return st;
+            if (Status st = cursor.open(db, tables.vocabulary); !st.is_ok()) return st;
+            if (Status st = find_typo_variants(cursor, word, budget, q.prefix, variants); !st.is_ok()) return st;
             for (std::size_t i = 0; i < variants.terms.size() && i < kMaxVariants; ++i)
                 u.whole.push_back({{quoted(variants.terms[i].text)}, variants.terms[i].distance});
             for (std::size_t i = 0; i < variants.prefixes.size() && i < kMaxVariants; ++i) {
                 Alternative a{{}, variants.prefixes[i].distance};
-                if (Status st = prefix_forms(db, tables, cursor, variants.prefixes[i].text, a.forms); !st.is_ok())
+                if (Status st = prefix_forms(db, tables, cursor, variants.prefixes[i].text, a.forms, u.slow_prefix);
+                    !st.is_ok())
                     return st;
                 if (!a.forms.empty()) u.prefix.push_back(std::move(a));
             }
         }
         split_prefix_only(u);
-        for (const Alternative &a : u.prefix)
-            for (const std::string &f : a.forms) u.slow_prefix = u.slow_prefix || is_slow_form(f);
         units.push_back(std::move(u));
     }
     return Status::ok();
 }
 
-// An expression for "at least m of these", as an OR of every m of them
-// together; false when that is more than kMaxCombinations ways.
-bool some_of(const std::vector<std::string> &exprs, std::size_t m, std::string &out)
+// An expression for "at least m of these": an OR of every m of them
+// together, in parentheses.
+std::string some_of(const std::vector<std::string> &exprs, std::size_t m)
 {
-    out.clear();
-    // How many ways, counted first: a long query has too many to write out.
-    std::size_t ways = 1;
-    for (std::size_t i = 0, r = std::min(m, exprs.size() - m); i < r; ++i) {
-        ways = ways * (exprs.size() - i) / (i + 1);
-        if (ways > kMaxCombinations) return false;
-    }
-    std::vector<std::size_t> pick(m);
-    for (std::size_t i = 0; i < m; ++i) pick[i] = i;
-    for (;;) {
+    static_assert(kLaterUnits <= 8, "every subset is written out");
+    std::string out;
+    for (unsigned mask = 1; mask < (1u << exprs.size()); ++mask) {
+        if (static_cast<std::size_t>(std::popcount(mask)) != m) continue;
         std::string term;
-        for (std::size_t i : pick) term += (term.empty() ? "" : " AND ") + exprs[i];
-        out += (out.empty() ? "(" : " OR (") + term + ")";
-        // The next m of them, in lexicographic order.
-        std::size_t i = m;
-        while (i > 0 && pick[i - 1] == exprs.size() - m + i - 1) --i;
-        if (i == 0) return true;
-        ++pick[i - 1];
-        for (std::size_t j = i; j < m; ++j) pick[j] = pick[j - 1] + 1;
+        for (std::size_t i = 0; i < exprs.size(); ++i)
+            if (mask & (1u << i)) term += (term.empty() ? "" : " AND ") + exprs[i];
+        out += (out.empty() ? "((" : " OR (") + term + ")";
     }
+    return out + ")";
 }
 
 }  // namespace
@@ -582,24 +524,34 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
 
     // How many units must match: all of them, or, when no document has
     // them all, the most that some document has, dropping from the end.
-    int most = 0;
-    auto count_first = [&](std::size_t k) {
-        Bucket exact{k, 0, Match::any};
-        most = plan.max_typos(exact);
+    // Each typo level's expression over the first k units (the last level
+    // takes every typo beyond) serves the count and the cascade alike.
+    std::size_t k = n;
+    int most = 0, levels = 0;
+    std::vector<std::string> level_expr;
+    auto count_first = [&](std::size_t units) {
+        k = units;
+        Bucket b{k, 0, Match::any};
+        most = plan.max_typos(b);
+        // A long query can have many typos in all: past kMaxTypoLevels the
+        // remaining ones share the last bucket.
+        levels = std::min(most, kMaxTypoLevels);
+        level_expr.clear();
+        for (int t = 0; t <= levels; ++t) {
+            b.typos = t == levels ? most : t;
+            level_expr.push_back(plan.anywhere(b));
+        }
         // Without typos first: when that alone passes a thousand, typo
         // matches are not counted. Reading them costs every variant's list
         // (a rare word's search took 11 ms instead of 2 on a million
         // documents), and the estimate then leaves them out, which the
         // replies' "estimated" allows.
         const bool both_ends = !(k == n && plan.units().back().slow_prefix);
-        if (Status st = walker.count(plan.anywhere(exact), tables, both_ends, out.total); !st.is_ok()) return st;
-        if (out.total <= kExactTotal && most > 0) {
-            Bucket all{k, most, Match::any};
-            if (Status st = walker.count(plan.anywhere(all), tables, both_ends, out.total); !st.is_ok()) return st;
-        }
+        if (Status st = walker.count(level_expr[0], tables, both_ends, out.total); !st.is_ok()) return st;
+        if (out.total <= kExactTotal && most > 0)
+            return walker.count(level_expr[levels], tables, both_ends, out.total);
         return Status::ok();
     };
-    std::size_t k = n;
     if (Status st = count_first(n); !st.is_ok()) return st;
     if (out.total == 0 && n > 1) {
         // A document with the first j units has the first j - 1 too, so the
@@ -615,14 +567,9 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
             (any ? found : above) = mid;
         }
         if (found == 0) return Status::ok();
-        k = found;
-        if (Status st = count_first(k); !st.is_ok()) return st;
+        if (Status st = count_first(found); !st.is_ok()) return st;
     }
     if (out.total == 0 || need <= 0) return Status::ok();
-
-    // A long query can have many typos in all: past kMaxTypoLevels the
-    // remaining ones share the last bucket.
-    const int levels = std::min(most, kMaxTypoLevels);
 
     // More query words matched first. Every document here has the first k
     // units and none has unit k too, but some may have later ones: those
@@ -630,24 +577,26 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     // listing order. A level holding few documents is read to the end of
     // their lists, so the levels are kept few and are not split further
     // (split like the rest, a query of nine words with the second unknown
-    // took 570 ms on a million documents instead of 29).
+    // took 570 ms on a million documents instead of 29), and with more
+    // than one later unit, one probe first skips them all when no document
+    // has any.
     std::vector<std::string> later;
     for (std::size_t i = k + 1; i < n && later.size() < kLaterUnits; ++i) later.push_back(plan.any_way(i));
-    for (std::size_t m = later.size(); m >= 1 && !walker.full(); --m) {
-        std::string extra;
-        if (!some_of(later, m, extra)) continue;
-        for (int t = 0; t <= levels && !walker.full(); ++t) {
-            Bucket level{k, t == levels ? most : t, Match::any};
-            if (Status st = walker.take("(" + plan.anywhere(level) + ") AND (" + extra + ")"); !st.is_ok())
-                return st;
-        }
+    bool any = !later.empty();
+    if (later.size() > 1)
+        if (Status st = walker.any_left("(" + level_expr[levels] + ") AND " + some_of(later, 1), any); !st.is_ok())
+            return st;
+    for (std::size_t m = later.size(); any && m >= 1 && !walker.full(); --m) {
+        const std::string extra = some_of(later, m);
+        for (int t = 0; t <= levels && !walker.full(); ++t)
+            if (Status st = walker.take("(" + level_expr[t] + ") AND " + extra); !st.is_ok()) return st;
     }
 
     // The rest of the cascade.
-    bool any = true;
     for (int t = 0; t <= levels && !walker.full(); ++t) {
         Bucket level{k, t == levels ? most : t, Match::any};
-        std::string all = plan.anywhere(level);
+        const std::string &all = level_expr[t];
+        any = true;
         if (most > 0)
             if (Status st = walker.any_left(all, any); !st.is_ok()) return st;
         if (!any) continue;
@@ -668,14 +617,20 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
             // With the last word typed so far, whole words go before prefixes:
             // the bucket's whole-word matches, then what only a prefix adds
             // (every whole match is placed by then, and a query over just the
-            // prefix words reads far less than the whole bucket again).
+            // prefix words reads far less than the whole bucket again; none
+            // when the prefix adds no word).
             std::string whole_only, prefix_only;
+            const std::string *rest = &within;
             if (k == n && last_is_prefix) {
                 Bucket whole{k, level.typos, Match::whole};
                 whole_only = anywhere ? plan.anywhere(whole) : plan.near(whole, gap);
-                if (!plan.units().back().prefix_only.empty()) {
-                    Bucket prefixed{k, level.typos, Match::prefix_only};
-                    prefix_only = anywhere ? plan.anywhere(prefixed) : plan.near(prefixed, gap);
+                if (!whole_only.empty()) {
+                    rest = nullptr;
+                    if (!plan.units().back().prefix_only.empty()) {
+                        Bucket prefixed{k, level.typos, Match::prefix_only};
+                        prefix_only = anywhere ? plan.anywhere(prefixed) : plan.near(prefixed, gap);
+                        rest = prefix_only.empty() ? &within : &prefix_only;
+                    }
                 }
             }
             for (int columns = 1; columns <= kTextColumns && !walker.full(); ++columns) {
@@ -684,14 +639,10 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
                     if (Status st = walker.any_left(in_columns(columns, within), column_any); !st.is_ok())
                         return st;
                 if (!column_any) continue;
-                const std::string *rest = &within;
-                if (!whole_only.empty()) {
+                if (!whole_only.empty())
                     if (Status st = walker.take(in_columns(columns, whole_only)); !st.is_ok()) return st;
-                    if (walker.full()) break;
-                    if (plan.units().back().prefix_only.empty()) continue;
-                    if (!prefix_only.empty()) rest = &prefix_only;
-                }
-                if (Status st = walker.take(in_columns(columns, *rest)); !st.is_ok()) return st;
+                if (rest && !walker.full())
+                    if (Status st = walker.take(in_columns(columns, *rest)); !st.is_ok()) return st;
             }
         }
     }

@@ -94,28 +94,42 @@ int edit_distance(std::u32string_view a, std::u32string_view b, int max)
     return std::min(rows.at(b.size()), max + 1);
 }
 
+Status VocabularyCursor::open(sqlite3 *db, const std::string &vocabulary_table)
+{
+    if (stmt_.prepared()) return Status::ok();
+    stmt_ = Statement(db, "SELECT term FROM " + vocabulary_table + " WHERE term >= ?1 ORDER BY term",
+                      "reading the vocabulary");
+    return stmt_.status();
+}
+
+void VocabularyCursor::seek(std::string from)
+{
+    from_ = std::move(from);
+    stmt_.reset();
+    stmt_.bind(1, std::string_view(from_));
+}
+
+Status VocabularyCursor::next(std::string &term, bool &found)
+{
+    found = stmt_.step();
+    if (found) term.assign(stmt_.column_text(0));
+    return stmt_.status();
+}
+
 Status find_typo_variants(sqlite3 *db, const std::string &vocabulary_table, std::string_view word, int budget,
                           bool with_prefixes, TypoVariants &out)
 {
-    Statement terms(db, "SELECT term FROM " + vocabulary_table + " WHERE term >= ?1 ORDER BY term",
-                    "reading the vocabulary");
-    if (!terms.prepared()) return terms.status();
+    VocabularyCursor terms;
+    if (Status st = terms.open(db, vocabulary_table); !st.is_ok()) return st;
     return find_typo_variants(terms, word, budget, with_prefixes, out);
 }
 
-Status find_typo_variants(Statement &terms, std::string_view word, int budget, bool with_prefixes,
+Status find_typo_variants(VocabularyCursor &terms, std::string_view word, int budget, bool with_prefixes,
                           TypoVariants &out)
 {
     out.terms.clear();
     out.prefixes.clear();
     if (budget <= 0) return Status::ok();
-    // Left reset for the caller's next use, however the walk ends (the seek
-    // key bound last is a local).
-    struct Reset {
-        Statement &s;
-        ~Reset() { s.reset(); }
-    } reset{terms};
-    terms.reset();
     std::u32string w = to_u32(word);
     std::size_t shortest = w.size() > static_cast<std::size_t>(budget) ? w.size() - budget : 1;
     std::size_t deepest = w.size() + static_cast<std::size_t>(budget);
@@ -130,13 +144,11 @@ Status find_typo_variants(Statement &terms, std::string_view word, int budget, b
     std::u32string current, term;     // the term the rows describe; the one just read
     std::vector<std::size_t> offset;  // byte offset of each character in `bytes`
     std::string bytes, seek_key;
-    terms.bind(1, std::string_view(""));  // not a null pointer: that would bind NULL
+    terms.seek({});
     for (;;) {
-        if (!terms.step()) {
-            if (!terms.status().is_ok()) return terms.status();
-            break;
-        }
-        bytes.assign(terms.column_text(0));
+        bool found = false;
+        if (Status st = terms.next(bytes, found); !st.is_ok()) return st;
+        if (!found) break;
         term.clear();
         offset.clear();
         for (std::size_t i = 0; i < bytes.size();) {
@@ -215,8 +227,7 @@ Status find_typo_variants(Statement &terms, std::string_view word, int budget, b
             else
                 seek_key += '\xFF';
         }
-        terms.reset();
-        terms.bind(1, std::string_view(seek_key));
+        terms.seek(seek_key);
     }
     auto order = [](const TypoVariant &a, const TypoVariant &b) {
         return a.distance != b.distance ? a.distance < b.distance : a.text < b.text;
