@@ -90,6 +90,20 @@ bool is_integer_text(std::string_view s)
     return true;
 }
 
+// Where the object or array that starts at body[start] ends (one past its
+// closing bracket), found without parsing it; npos when it does not close.
+std::size_t value_end(std::string_view body, std::size_t start)
+{
+    int depth = 0;
+    bool in_string = false;
+    for (std::size_t i = start; i < body.size(); ++i) {
+        const char c = outside_strings(body, i, in_string);
+        if (c == '{' || c == '[') ++depth;
+        else if ((c == '}' || c == ']') && --depth == 0) return i + 1;
+    }
+    return std::string_view::npos;
+}
+
 // The byte ranges of the elements of the array that starts at body[start],
 // found without parsing them: strings are skipped, brackets counted. False
 // when the text is not an array of values at this coarse level; the caller
@@ -184,6 +198,12 @@ Status Batch::parse(std::string_view body)
             for (auto [offset, length] : ranges) slices_.push_back({offset, length});
             return Status::ok();
         }
+    } else if (body[start] == '{') {
+        // More after the first object is NDJSON: cut into lines at once,
+        // rather than found by a parse of the whole body (a copy of it).
+        std::size_t end = value_end(body, start);
+        while (end < body.size() && is_space(body[end])) ++end;
+        if (end < body.size()) return parse_lines(body, false);
     }
     return parse_whole(body, start, false);
 }
