@@ -147,6 +147,11 @@ bool split_array(std::string_view body, std::size_t start, std::vector<std::pair
 
 }  // namespace
 
+yyjson_doc *Batch::read(std::string_view text, yyjson_read_err *err)
+{
+    return yyjson_read_opts(const_cast<char *>(text.data()), text.size(), kReadFlags, nullptr, err);
+}
+
 Batch::Batch() = default;
 
 Batch::~Batch()
@@ -167,8 +172,7 @@ yyjson_val *Batch::document(std::size_t i)
     if (current_ == nullptr || current_index_ != i) {
         drop_current();
         const Slice &slice = slices_[i];
-        current_ = yyjson_read_opts(const_cast<char *>(body_.data() + slice.offset), slice.length, kReadFlags,
-                                    nullptr, nullptr);
+        current_ = read(body_.substr(slice.offset, slice.length));
         current_index_ = i;
     }
     return current_ != nullptr ? yyjson_doc_get_root(current_) : nullptr;
@@ -211,8 +215,7 @@ Status Batch::parse(std::string_view body)
 Status Batch::parse_whole(std::string_view body, std::size_t start, bool check_lines)
 {
     yyjson_read_err err{};
-    yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(body.data()), body.size(), kReadFlags,
-                                       nullptr, &err);
+    yyjson_doc *doc = read(body, &err);
     if (doc == nullptr) {
         // An object followed by more content is NDJSON.
         if (body[start] == '{' && err.code == YYJSON_READ_ERROR_UNEXPECTED_CONTENT)
@@ -264,8 +267,7 @@ Status Batch::parse_lines(std::string_view body, bool check)
             continue;
         }
         yyjson_read_err err{};
-        yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(line.data()), line.size(), kReadFlags,
-                                           nullptr, &err);
+        yyjson_doc *doc = read(line, &err);
         if (doc == nullptr) {
             std::string message = json_error(err, "Line " + std::to_string(line_no) + " of the body");
             message.pop_back();  // the full stop

@@ -27,6 +27,7 @@ struct sqlite3;
 struct sqlite3_stmt;
 struct yyjson_doc;
 struct yyjson_val;
+struct yyjson_read_err;
 
 namespace korrin {
 
@@ -95,6 +96,12 @@ public:
     ~Batch();
     Batch(const Batch &) = delete;
     Batch &operator=(const Batch &) = delete;
+
+    // Parses one document as the engine reads every one, sent or stored:
+    // numbers kept as their text, so they are stored exactly as sent and
+    // a stored document splits into the very words it was indexed with.
+    // NULL when it is not JSON; free with yyjson_doc_free.
+    static yyjson_doc *read(std::string_view text, yyjson_read_err *err = nullptr);
 
     // Reads the shape of body (array of objects, one object, or NDJSON).
     // The documents of an array or NDJSON are checked only when asked for: a NULL from

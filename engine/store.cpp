@@ -490,11 +490,7 @@ Status create_index(Store &s, std::string_view uid, std::string_view primary_key
 
 // Parses a stored body again (numbers as raw text, like on the way in).
 struct StoredDoc {
-    explicit StoredDoc(std::string_view body)
-    {
-        doc = yyjson_read_opts(const_cast<char *>(body.data()), body.size(), YYJSON_READ_NUMBER_AS_RAW,
-                               nullptr, nullptr);
-    }
+    explicit StoredDoc(std::string_view body) : doc(Batch::read(body)) {}
     ~StoredDoc() { yyjson_doc_free(doc); }
     StoredDoc(const StoredDoc &) = delete;
     StoredDoc &operator=(const StoredDoc &) = delete;
