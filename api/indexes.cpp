@@ -93,17 +93,6 @@ static void kr_indexes_list(void)
     }
 }
 
-static void kr_respond_filled(int status, const char *const *parts, size_t count)
-{
-    char *body = kr_json_fill(parts, count);
-    if (body == NULL) {
-        kr_respond_error(500, "internal_error", "Out of memory.");
-        return;
-    }
-    kr_respond_json(status, body);
-    free(body);
-}
-
 static void kr_index_lookup(const char *index_uid)
 {
     const char *list = korrin_indexes_list_json();

@@ -83,14 +83,6 @@ int32_t kr_path_segment(const char *path, int32_t n, const char **start);
  * string, the length of what cgi_query returns. */
 size_t  kr_query_length(const char *name);
 
-/* ---- JSON escaping into memory ------------------------------------------ */
-
-/* Bytes that json_escape_f would write for text (0 for NULL). */
-size_t  kr_json_escaped_len(const char *text);
-/* Writes those bytes at dst (no NUL) and returns the position after them;
- * dst needs kr_json_escaped_len(text) bytes. */
-char   *kr_json_escape_to(char *dst, const char *text);
-
 /* ---- access control ----------------------------------------------------- */
 
 /* When KORRIN_MASTER_KEY is set and non-empty, the request must carry

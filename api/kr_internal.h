@@ -25,9 +25,9 @@ const char *kr_engine_message(const char *fallback);
  * instead of overflowing. */
 int32_t kr_atoi32(const char *text);
 
-/* Joins parts into a new heap text: the even-numbered parts (0, 2, ...) as
- * they are, the odd-numbered ones JSON-escaped as json_escape_f does. NULL
- * when memory runs out; the caller frees the text. */
-char *kr_json_fill(const char *const *parts, size_t count);
+/* Replies with a JSON body of parts: the even-numbered ones (0, 2, ...) as
+ * they are, the odd-numbered ones (values) JSON-escaped, then a newline, as
+ * kr_respond_json writes a body. */
+void kr_respond_filled(int status, const char *const *parts, size_t count);
 
 #endif /* KR_INTERNAL_H */

@@ -49,26 +49,6 @@ void kr_respond_error(int status, const char *code, const char *message)
     fflush(stdout);
 }
 
-size_t kr_json_escaped_len(const char *text)
-{
-    size_t n = 0;
-    char tmp[6];
-    if (text == NULL)
-        return 0;
-    for (const unsigned char *p = (const unsigned char *)text; *p; ++p)
-        n += qv_json_escape_byte(*p, tmp);
-    return n;
-}
-
-char *kr_json_escape_to(char *dst, const char *text)
-{
-    if (text == NULL)
-        return dst;
-    for (const unsigned char *p = (const unsigned char *)text; *p; ++p)
-        dst += qv_json_escape_byte(*p, dst);
-    return dst;
-}
-
 int kr_absent(const char *text)
 {
     return text == NULL || text[0] == '\0';
@@ -80,24 +60,15 @@ const char *kr_engine_message(const char *fallback)
     return kr_absent(message) ? fallback : message;
 }
 
-char *kr_json_fill(const char *const *parts, size_t count)
+void kr_respond_filled(int status, const char *const *parts, size_t count)
 {
-    size_t size = 1;
-    for (size_t i = 0; i < count; ++i)
-        size += (i % 2 == 0) ? strlen(parts[i]) : kr_json_escaped_len(parts[i]);
-    char *text = (char *)malloc(size);
-    if (text == NULL)
-        return NULL;
-    char *p = text;
+    kr_reply_headers(status);
     for (size_t i = 0; i < count; ++i) {
-        if (i % 2 == 0) {
-            size_t n = strlen(parts[i]);
-            memcpy(p, parts[i], n);
-            p += n;
-        } else {
-            p = kr_json_escape_to(p, parts[i]);
-        }
+        if (i % 2 == 0)
+            fputs(parts[i], stdout);
+        else
+            json_escape_f(stdout, parts[i]);
     }
-    *p = '\0';
-    return text;
+    fputc('\n', stdout);
+    fflush(stdout);
 }

@@ -72,15 +72,13 @@ void cgi_headers_end(void);
 /* Switches standard output to binary mode the first time it is called. */
 void qv_stdout_bin(void);
 /* Stream escapers: write text (NULL writes nothing) escaped for HTML or as
- * the inside of a JSON string; no surrounding quotes. No length limit. */
+ * the inside of a JSON string; no surrounding quotes. No length limit.
+ * JSON: short forms for TAB, LF, CR, '"' and '\\', \u00xx for the other
+ * control bytes, any other byte as is. */
 void html_escape_f(FILE *out, const char *text);
 void json_escape_f(FILE *out, const char *text);
-/* The escaped forms those write, one byte at a time: qv_json_escape_byte
- * puts c's JSON form at out and returns its length (1, 2 or 6: short forms
- * for TAB, LF, CR, '"' and '\\', \u00xx for other control bytes, any other
- * byte as is); qv_html_entity gives c's HTML entity, or NULL when c is
- * written as itself. */
-size_t      qv_json_escape_byte(unsigned char c, char out[6]);
+/* The HTML entity html_escape_f writes for c, or NULL when c is written as
+ * itself. */
 const char *qv_html_entity(char c);
 
 /* ---- strings ------------------------------------------------------------ */

@@ -13,6 +13,7 @@
 #include "qv_platform.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 /* Set once standard output has been switched to binary mode. */
 static int s_stdout_binary = 0;
@@ -130,11 +131,35 @@ void html_escape_f(FILE *out, const char *text)
     }
 }
 
+/* One byte's JSON form at out; its length (1, 2 or 6). */
+static size_t s_json_escape_byte(unsigned char c, char out[6])
+{
+    switch (c) {
+    case '\t': memcpy(out, "\\t", 2); return 2;
+    case '\n': memcpy(out, "\\n", 2); return 2;
+    case '\r': memcpy(out, "\\r", 2); return 2;
+    case '"':  memcpy(out, "\\\"", 2); return 2;
+    case '\\': memcpy(out, "\\\\", 2); return 2;
+    default:
+        break;
+    }
+    /* Bytes from 0x80 pass through: UTF-8 sequences stay whole. */
+    if (c < 0x20) {
+        static const char hex[] = "0123456789abcdef";
+        memcpy(out, "\\u00", 4);
+        out[4] = hex[c >> 4];
+        out[5] = hex[c & 15];
+        return 6;
+    }
+    out[0] = (char)c;
+    return 1;
+}
+
 void json_escape_f(FILE *out, const char *text)
 {
     if (!text)
         return;
     char escaped[6];
     for (const char *p = text; *p; p++)
-        fwrite(escaped, 1, qv_json_escape_byte(static_cast<unsigned char>(*p), escaped), out);
+        fwrite(escaped, 1, s_json_escape_byte(static_cast<unsigned char>(*p), escaped), out);
 }

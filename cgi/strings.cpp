@@ -193,26 +193,3 @@ void url_encode(const char *src, char *dst, size_t size)
     }
     dst[p] = '\0';
 }
-
-size_t qv_json_escape_byte(unsigned char c, char out[6])
-{
-    switch (c) {
-    case '\t': memcpy(out, "\\t", 2); return 2;
-    case '\n': memcpy(out, "\\n", 2); return 2;
-    case '\r': memcpy(out, "\\r", 2); return 2;
-    case '"':  memcpy(out, "\\\"", 2); return 2;
-    case '\\': memcpy(out, "\\\\", 2); return 2;
-    default:
-        break;
-    }
-    /* Bytes from 0x80 pass through: UTF-8 sequences stay whole. */
-    if (c < 0x20) {
-        static const char hex[] = "0123456789abcdef";
-        memcpy(out, "\\u00", 4);
-        out[4] = hex[c >> 4];
-        out[5] = hex[c & 15];
-        return 6;
-    }
-    out[0] = (char)c;
-    return 1;
-}

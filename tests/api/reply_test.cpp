@@ -43,13 +43,10 @@ TEST_F(ReplyTest, ErrorEnvelope)
     }
 }
 
-TEST_F(ReplyTest, JsonFillEscapesOnlyTheValues)
+TEST_F(ReplyTest, FilledReplyEscapesOnlyTheValues)
 {
-    const char *parts[] = {"{\"a\":\"", "x\"y\\z\n\x02", "\",\"b\":\"", "", "\"}"};
-    char *text = kr_json_fill(parts, 5);
-    ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text, "{\"a\":\"x\\\"y\\\\z\\n\\u0002\",\"b\":\"\"}");
-    free(text);
-    EXPECT_EQ(kr_json_escaped_len("a\"\x01"), 1u + 2u + 6u);
-    EXPECT_EQ(kr_json_escaped_len(NULL), 0u);
+    const char *parts[] = {"{\"a\":\"", "x\"y\\z\n\x02\xC3\xA9", "\",\"b\":\"", "", "\"}"};
+    EXPECT_EQ(capture([&] { kr_respond_filled(201, parts, 5); }),
+              "Status: 201\r\nContent-Type: application/json; charset=utf-8\r\n\r\n"
+              "{\"a\":\"x\\\"y\\\\z\\n\\u0002\xC3\xA9\",\"b\":\"\"}\n");
 }
