@@ -139,9 +139,9 @@ class KorrinServer:
     def stop(self):
         """Stop lighttpd (SIGTERM, then SIGKILL after 10 s) and clean up.
 
-        Returns sanitizer_reports(), read while lighttpd still runs: once
-        the temporary folder is removed the log is gone with it."""
-        reports = self.sanitizer_reports()
+        Returns sanitizer_reports(), read once lighttpd and its programs
+        have ended (so what they write on the way out counts too) and before
+        the temporary folder, the log with it, is removed."""
         if self._proc is not None and self._proc.poll() is None:
             self._proc.send_signal(signal.SIGTERM)
             try:
@@ -150,6 +150,7 @@ class KorrinServer:
                 self._proc.kill()
                 self._proc.wait()
         self._proc = None
+        reports = self.sanitizer_reports()
         if self._tmp and not self.keep:
             shutil.rmtree(self._tmp, ignore_errors=True)
             self._tmp = None
