@@ -13,11 +13,14 @@ endfunction()
 
 # The one lookup of python3 (Python3_EXECUTABLE) and lighttpd for every test
 # folder. Tests that drive the programs through lighttpd need both
-# (scripts/deps installs them); without them those folders add nothing.
+# (scripts/deps installs them). The test build refuses to go on without
+# them, so those suites never vanish unnoticed; another build skips them.
 find_package(Python3 COMPONENTS Interpreter)
 find_program(KORRIN_LIGHTTPD lighttpd)
 if(Python3_Interpreter_FOUND AND KORRIN_LIGHTTPD)
   set(KORRIN_SERVED_TESTS ON)
+elseif(KORRIN_SANITIZE)
+  message(FATAL_ERROR "python3 or lighttpd missing: run scripts/deps")
 else()
   set(KORRIN_SERVED_TESTS OFF)
   message(STATUS "python3 or lighttpd missing: tests through lighttpd are skipped")
