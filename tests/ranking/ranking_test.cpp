@@ -238,5 +238,19 @@ TEST_F(Ranking, EstimatesBeyondAThousandWhenMatchesComeInBlocks)
     }
 }
 
+TEST_F(Ranking, EstimatesTypoMatchesOnceExactOnesPassAThousand)
+{
+    // 1,500 documents spell "holmes", 1,000 "holmas", interleaved: either
+    // word finds all 2,500, one of them with a typo.
+    exec("BEGIN");
+    for (int i = 0; i < 2500; ++i) add({i % 5 < 3 ? "holmes" : "holmas"});
+    exec("COMMIT");
+    for (const char *word : {"holmes", "holmas"}) {
+        std::int64_t total = 0;
+        search(word, 1, &total);
+        EXPECT_NEAR(total, 2500, 60) << word;
+    }
+}
+
 }  // namespace
 }  // namespace korrin
