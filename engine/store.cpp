@@ -1,6 +1,7 @@
 /*
  * The store: one SQLite database, <storage_dir>/korrin.db, in WAL mode with
- * full synchronous commits, shared by every process of the service.
+ * full synchronous commits and 16 KB pages, shared by every process of the
+ * service.
  *
  * Workload: each process opens the store, runs one operation and exits,
  * while others do the same. Opening therefore does only what it must: open
@@ -287,7 +288,13 @@ Status Store::open(const std::string &storage_dir)
     }
     rollback();  // only read
     // synchronous is per connection; FULL makes every commit durable in WAL.
-    if (sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK)
+    // cell_size_check makes SQLite check each page's cells as it loads the
+    // page: a page whose cells were overwritten is then found damaged and
+    // nothing is written into it. Without it, an add into such a page was
+    // acknowledged and the document could not be read back. Searches on a
+    // million documents take 5-40% more instructions for it (callgrind),
+    // still far under 20 ms.
+    if (sqlite3_exec(raw, "PRAGMA synchronous=FULL; PRAGMA cell_size_check=ON", nullptr, nullptr, nullptr) != SQLITE_OK)
         return unreadable(sqlite3_errmsg(raw));
     if (version == 0) {
         if (Status s = create_schema(); !s.is_ok()) {
@@ -318,6 +325,15 @@ Status Store::refusal(int version, std::int64_t tables) const
 Status Store::create_schema()
 {
     sqlite3 *raw = db_.get();
+    // 16 KB pages, set while the file is still empty (later, and in WAL
+    // mode, SQLite ignores it): the full-text index is written as blobs of
+    // about 4 KB, and larger pages take fewer system calls and B-tree steps
+    // to write them. A million documents went in 15-20% faster here
+    // (bench/search load); searches read a little more per page they touch,
+    // 0-40% slower and still far under 20 ms. A store made with other pages
+    // keeps them.
+    if (sqlite3_exec(raw, "PRAGMA page_size=16384", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return Status::error("The store `" + shown(path_) + "` cannot be prepared (" + sqlite3_errmsg(raw) + ").");
     // WAL is persistent; it is set once, outside any transaction. Switching
     // needs the file to itself and SQLite may report "busy" without waiting
     // when processes start together, so the attempt is repeated here.

@@ -273,11 +273,19 @@ class StoreFaults(unittest.TestCase):
             f.seek(max(n - 3 * 4096, 4096))
             f.write(b"\xff" * 3 * 4096)
 
+        def inside_pages(f, n):
+            # The second half of each of the last 8 blocks of 4 KB: the
+            # pages' headers may survive while their cells do not.
+            for k in range(1, 9):
+                f.seek(n - k * 4096 + 2048)
+                f.write(b"\xff" * 2048)
+
         def text(f, n):
             f.write(b"this is not a database\n" * (n // 23))
 
         cases = {"garbage-whole-file": whole, "garbage-after-header": keep_header,
-                 "garbage-last-pages": last_pages, "text-file": text}
+                 "garbage-last-pages": last_pages, "text-file": text,
+                 "garbage-inside-pages": inside_pages}
         for label, damage in cases.items():
             with self.subTest(label):
                 self.check_damaged(label, damage)
