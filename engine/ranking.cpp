@@ -372,7 +372,7 @@ public:
     // the total grows by the share of them the counted ones miss in the
     // same stretch of the listing. Counting `wider` itself would read every
     // variant's list from both ends.
-    Status widen(const std::string &wider, std::int64_t &total)
+    Status widen(const std::string &wider, const SearchTables &t, std::int64_t &total)
     {
         // Where the counted matches fill nearly every row they span, the
         // others can add little: a common word skips the read.
@@ -389,10 +389,15 @@ public:
         if (!stmt_.status().is_ok()) return stmt_.status();
         // front_ is in rowid order, and `wider` holds each of its rowids.
         const auto counted = std::upper_bound(front_.begin(), front_.end(), last) - front_.begin();
-        if (counted > 0 && read > counted)
-            total = static_cast<std::int64_t>(static_cast<double>(total) * static_cast<double>(read) /
-                                                  static_cast<double>(counted) +
-                                              0.5);
+        if (counted == 0 || read <= counted) return Status::ok();
+        total = static_cast<std::int64_t>(static_cast<double>(total) * static_cast<double>(read) /
+                                              static_cast<double>(counted) +
+                                          0.5);
+        // Typo matches crowded at the start of the listing would scale the
+        // total past the index itself.
+        Statement range(db_, "SELECT max(seq) FROM " + t.documents, "estimating the number of hits");
+        if (!range.step()) return range.status();
+        total = std::min(total, range.column_int(0));
         return Status::ok();
     }
 
@@ -584,7 +589,7 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
         if (most == 0) return Status::ok();
         if (out.total <= kExactTotal) return walker.count(level_expr[levels], tables, both_ends, out.total);
         // A slow prefix would be merged in full once more for it.
-        return both_ends ? walker.widen(level_expr[levels], out.total) : Status::ok();
+        return both_ends ? walker.widen(level_expr[levels], tables, out.total) : Status::ok();
     };
     if (Status st = count_first(n); !st.is_ok()) return st;
     if (out.total == 0 && n > 1) {
