@@ -250,6 +250,7 @@ struct SearchTables {
     std::string fulltext;    // quoted name of the FTS5 table (rowid = seq)
     std::string vocabulary;  // quoted name of the vocabulary table
     std::string documents;   // quoted name of the documents table (seq)
+    std::int64_t document_count = 0;  // documents in the index: no count passes it
 };
 
 struct RankedHits {

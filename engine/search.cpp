@@ -65,7 +65,8 @@ Status op_search(Store &s, const char *uid, const char *query, std::int32_t limi
         total = info.document_count;
     } else {
         RankedHits ranked;
-        SearchTables tables{info.fulltext_table(), info.vocabulary_table(), info.documents_table()};
+        SearchTables tables{info.fulltext_table(), info.vocabulary_table(), info.documents_table(),
+                            info.document_count};
         if (Status st = rank(s.db(), tables, units, off + lim, ranked); !st.is_ok()) return st;
         total = std::max<std::int64_t>(ranked.total, static_cast<std::int64_t>(ranked.rowids.size()));
         Statement body(s.db(), "SELECT body FROM " + info.documents_table() + " WHERE seq = ?1");

@@ -54,7 +54,12 @@ protected:
         std::vector<QueryUnit> units;
         EXPECT_TRUE(parse_query(tok_, query, units).is_ok());
         RankedHits hits;
-        Status st = rank(db_, {"f", "v", "d"}, units, need, hits);
+        sqlite3_stmt *c = nullptr;
+        sqlite3_prepare_v2(db_, "SELECT count(*) FROM d", -1, &c, nullptr);
+        EXPECT_EQ(sqlite3_step(c), SQLITE_ROW);
+        const std::int64_t documents = sqlite3_column_int64(c, 0);
+        sqlite3_finalize(c);
+        Status st = rank(db_, {"f", "v", "d", documents}, units, need, hits);
         EXPECT_TRUE(st.is_ok()) << st.message();
         if (total) *total = hits.total;
         return hits.rowids;
@@ -238,33 +243,43 @@ TEST_F(Ranking, EstimatesBeyondAThousandWhenMatchesComeInBlocks)
     }
 }
 
-TEST_F(Ranking, EstimatesTypoMatchesOnceExactOnesPassAThousand)
+TEST_F(Ranking, CountsTypoMatchesOnceExactOnesPassAThousand)
 {
-    // "holmes" and "holmas" are one typo apart: either word finds both.
+    // "holmes" and "holmas" are one typo apart: a search for "holmes" finds
+    // both. Wherever the typo matches sit in the listing, the total holds them.
     struct Layout {
         const char *name;
         int documents;
-        bool (*exact)(int i);  // document i (from 1) says "holmes", else "holmas"
-        const char *query;
+        const char *(*word)(int i);  // of document i, from 1
+        int deleted_from, deleted_to;  // documents then deleted (all "other")
         std::int64_t least, most;
     } layouts[] = {
-        // 1,500 and 1,000, interleaved: the share of typo matches at the
-        // start of the listing holds throughout.
-        {"interleaved", 2500, [](int i) { return i % 5 < 3; }, "holmes", 2440, 2560},
-        {"interleaved", 2500, [](int i) { return i % 5 < 3; }, "holmas", 2440, 2560},
-        // 1,000 typo matches first, with one exact match among them, then
-        // 1,100 exact ones: scaled by the start alone, the total would pass
-        // the index's 2,100 documents.
-        {"crowded", 2100, [](int i) { return i == 500 || i > 1000; }, "holmes", 1101, 2100},
+        {"interleaved", 2500, [](int i) { return i % 5 < 3 ? "holmes" : "holmas"; }, 0, -1, 2440, 2560},
+        {"typos first", 10000,
+         [](int i) { return i == 500 || (i > 1000 && i <= 2100) ? "holmes" : i <= 1000 ? "holmas" : "other"; }, 0, -1,
+         2050, 2150},
+        {"typos after", 10000, [](int i) { return i <= 1100 ? "holmes" : "holmas"; }, 0, -1, 9800, 10000},
+        {"typos thicker later", 10000,
+         [](int i) { return (i <= 5000 ? i % 100 != 0 : i % 2 == 0) ? "holmes" : "holmas"; }, 0, -1, 9800, 10000},
+        // Matches at both ends with nothing left between: the estimate of
+        // the gap must not pass what the index holds.
+        {"ends of a thinned listing", 10000,
+         [](int i) { return i <= 1200 || i > 8800 ? "holmes" : "other"; }, 1201, 8800, 2400, 2400},
     };
     for (const Layout &l : layouts) {
         exec("DELETE FROM d; DELETE FROM v; INSERT INTO f(f) VALUES('delete-all'); BEGIN");
-        for (int i = 1; i <= l.documents; ++i) add({l.exact(i) ? "holmes" : "holmas"});
+        for (int i = 1; i <= l.documents; ++i) add({l.word(i)});
+        for (int i = l.deleted_from; i <= l.deleted_to; ++i) {
+            const std::string seq = std::to_string(i);
+            exec(("DELETE FROM d WHERE seq = " + seq + "; INSERT INTO f(f, rowid, a0, a1, a2, a3) VALUES('delete', " +
+                  seq + ", 'other', '', '', '')")
+                     .c_str());
+        }
         exec("COMMIT");
         std::int64_t total = 0;
-        search(l.query, 1, &total);
-        EXPECT_GE(total, l.least) << l.name << " " << l.query;
-        EXPECT_LE(total, l.most) << l.name << " " << l.query;
+        search("holmes", 1, &total);
+        EXPECT_GE(total, l.least) << l.name;
+        EXPECT_LE(total, l.most) << l.name;
     }
 }
 
