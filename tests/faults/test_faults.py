@@ -47,6 +47,13 @@ def file_hash(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
+def page_size(f):
+    """The page size an SQLite file's header gives (bytes 16-17; 1 is 64 KB)."""
+    f.seek(16)
+    size = int.from_bytes(f.read(2), "big")
+    return 65536 if size == 1 else size
+
+
 def is_root():
     return os.geteuid() == 0
 
@@ -243,7 +250,8 @@ class StoreFaults(unittest.TestCase):
         cases = {
             "truncated to 100 bytes": lambda f, n: f.truncate(100),
             "truncated to half": lambda f, n: f.truncate(n // 2),
-            "truncated by one page": lambda f, n: f.truncate(n - 4096),
+            "truncated by one page": lambda f, n: f.truncate(n - page_size(f)),
+            "truncated by 4 KB": lambda f, n: f.truncate(n - 4096),
             "truncated to 16 bytes": lambda f, n: f.truncate(16),
         }
         for label, damage in cases.items():
@@ -270,21 +278,27 @@ class StoreFaults(unittest.TestCase):
             f.write(bytes(rng.randrange(256) for _ in range(n - 100)))
 
         def last_pages(f, n):
-            f.seek(max(n - 3 * 4096, 4096))
+            page = page_size(f)
+            f.seek(max(n - 3 * page, page))
+            f.write(b"\xff" * 3 * page)
+
+        def last_12_kb(f, n):
+            f.seek(max(n - 3 * 4096, page_size(f)))
             f.write(b"\xff" * 3 * 4096)
 
         def inside_pages(f, n):
-            # The second half of each of the last 8 blocks of 4 KB: the
-            # pages' headers may survive while their cells do not.
+            # The second half of each of the last 8 pages: their headers
+            # survive while their cells do not.
+            page = page_size(f)
             for k in range(1, 9):
-                f.seek(n - k * 4096 + 2048)
-                f.write(b"\xff" * 2048)
+                f.seek(n - k * page + page // 2)
+                f.write(b"\xff" * (page // 2))
 
         def text(f, n):
             f.write(b"this is not a database\n" * (n // 23))
 
         cases = {"garbage-whole-file": whole, "garbage-after-header": keep_header,
-                 "garbage-last-pages": last_pages, "text-file": text,
+                 "garbage-last-pages": last_pages, "garbage-last-12-kb": last_12_kb, "text-file": text,
                  "garbage-inside-pages": inside_pages}
         for label, damage in cases.items():
             with self.subTest(label):
