@@ -108,6 +108,15 @@ Statement &Statement::bind(int i, std::string_view text)
     return *this;
 }
 
+Statement &Statement::bind_terminated(int i, const std::string &text)
+{
+    // A negative length tells SQLite the text ends at its first NUL; a text
+    // holding one (JSON allows \u0000) is bound by its length instead.
+    if (std::memchr(text.data(), 0, text.size()) != nullptr) return bind(i, std::string_view(text));
+    if (stmt_) sqlite3_bind_text(stmt_, i, text.c_str(), -1, SQLITE_STATIC);
+    return *this;
+}
+
 Statement &Statement::bind(int i, std::int64_t value)
 {
     if (stmt_) sqlite3_bind_int64(stmt_, i, value);
@@ -532,7 +541,7 @@ Status forget_document(Statement &fts_delete, std::int64_t seq, std::string_view
         return Status::error("The store is corrupt: a stored document is not valid JSON.");
     column_texts(old.root(), text);
     fts_delete.bind(1, seq);
-    for (int c = 0; c < kTextColumns; ++c) fts_delete.bind(c + 2, std::string_view(text[c]));
+    for (int c = 0; c < kTextColumns; ++c) fts_delete.bind_terminated(c + 2, text[c]);
     if (Status st = fts_delete.run(); !st.is_ok()) return st;
     for (std::string_view key : top_level_attributes(old.root())) fields[std::string(key)] -= 1;
     return Status::ok();
@@ -779,7 +788,7 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
             if (Status st = upd.run(); !st.is_ok()) return st;
         }
         fts_insert.bind(1, seq);
-        for (int c = 0; c < kTextColumns; ++c) fts_insert.bind(c + 2, std::string_view(doc->text[c]));
+        for (int c = 0; c < kTextColumns; ++c) fts_insert.bind_terminated(c + 2, doc->text[c]);
         if (Status st = fts_insert.run(); !st.is_ok()) return st;
     }
     if (!reader.status().is_ok()) return reader.status();

@@ -148,6 +148,14 @@ TEST_F(SearchTest, DeletedAndReplacedDocumentsLeaveTheIndex)
     EXPECT_EQ(search("s", "flore").ids, std::vector<std::string>{});
     EXPECT_EQ(search("s", "bakery").ids, std::vector<std::string>{"1"});
     EXPECT_EQ(search("s", "cafe").ids, std::vector<std::string>{"3"});
+    // A NUL inside a text: the words on both sides of it are indexed, and
+    // both leave again.
+    ASSERT_EQ(add("s", R"({"id":7,"title":"before\u0000after"})"), 1);
+    EXPECT_EQ(search("s", "before").ids, std::vector<std::string>{"7"});
+    EXPECT_EQ(search("s", "after").ids, std::vector<std::string>{"7"});
+    ASSERT_EQ(add("s", R"({"id":7,"title":"Pastry"})"), 1);
+    EXPECT_TRUE(search("s", "before").ids.empty());
+    EXPECT_TRUE(search("s", "after").ids.empty());
 }
 
 TEST_F(SearchTest, TotalIsExactToAThousandThenEstimated)
