@@ -600,7 +600,10 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
             if (Status st = walker.take("(" + level_expr[t] + ") AND " + extra); !st.is_ok()) return st;
     }
 
-    // The rest of the cascade.
+    // The rest of the cascade. A probe over a slow prefix merges its words'
+    // lists in full, as dear as the walks it would spare below a column
+    // level, so those levels are walked unprobed.
+    const bool probe_columns = !(k == n && plan.units().back().slow_prefix);
     for (int t = 0; t <= levels && !walker.full(); ++t) {
         Bucket level{k, t == levels ? most : t, Match::any};
         const std::string &all = level_expr[t];
@@ -643,7 +646,7 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
             }
             for (int columns = 1; columns <= kTextColumns && !walker.full(); ++columns) {
                 bool column_any = true;
-                if (columns < kTextColumns)
+                if (probe_columns && columns < kTextColumns)
                     if (Status st = walker.any_left(in_columns(columns, within), column_any); !st.is_ok())
                         return st;
                 if (!column_any) continue;
