@@ -529,6 +529,7 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     std::size_t k = n;
     int most = 0, levels = 0;
     std::vector<std::string> level_expr;
+    bool without_typos = false;  // some document matches level_expr[0]
     auto count_first = [&](std::size_t units) {
         k = units;
         Bucket b{k, 0, Match::any};
@@ -549,9 +550,10 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
         // document, or a slow prefix would be merged in full twice more.
         const bool both_ends = !(k == n && plan.units().back().slow_prefix);
         if (Status st = walker.count(level_expr[0], tables, both_ends, out.total); !st.is_ok()) return st;
-        if (most > 0 && out.total <= kExactTotal)
-            return walker.count(level_expr[levels], tables, both_ends, out.total);
-        if (most > 0 && both_ends && tables.document_count - out.total > out.total / 20) {
+        without_typos = out.total > 0;
+        if (most > 0 && out.total <= kExactTotal) {
+            if (Status st = walker.count(level_expr[levels], tables, both_ends, out.total); !st.is_ok()) return st;
+        } else if (most > 0 && both_ends && tables.document_count - out.total > out.total / 20) {
             std::int64_t wider = 0;
             if (Status st = walker.count(level_expr[levels], tables, true, wider); !st.is_ok()) return st;
             out.total = std::max(out.total, wider);
@@ -607,8 +609,10 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     for (int t = 0; t <= levels && !walker.full(); ++t) {
         Bucket level{k, t == levels ? most : t, Match::any};
         const std::string &all = level_expr[t];
+        // With nothing placed yet, the count already told whether the
+        // first level holds a document: a slow prefix is merged once less.
         any = true;
-        if (most > 0)
+        if (most > 0 && !(t == 0 && without_typos && out.rowids.empty()))
             if (Status st = walker.any_left(all, any); !st.is_ok()) return st;
         if (!any) continue;
 
