@@ -551,11 +551,10 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
         const bool both_ends = !(k == n && plan.units().back().slow_prefix);
         if (Status st = walker.count(level_expr[0], tables, both_ends, out.total); !st.is_ok()) return st;
         without_typos = out.total > 0;
-        if (most > 0 && out.total <= kExactTotal) {
-            if (Status st = walker.count(level_expr[levels], tables, both_ends, out.total); !st.is_ok()) return st;
-        } else if (most > 0 && both_ends && tables.document_count - out.total > out.total / 20) {
+        if (most > 0 && (out.total <= kExactTotal ||
+                         (both_ends && tables.document_count - out.total > out.total / 20))) {
             std::int64_t wider = 0;
-            if (Status st = walker.count(level_expr[levels], tables, true, wider); !st.is_ok()) return st;
+            if (Status st = walker.count(level_expr[levels], tables, both_ends, wider); !st.is_ok()) return st;
             out.total = std::max(out.total, wider);
         }
         // An estimate never passes the index itself.
