@@ -13,7 +13,6 @@
 #include "qv_platform.h"
 
 #include <stdlib.h>
-#include <string.h>
 
 /* Set once standard output has been switched to binary mode. */
 static int s_stdout_binary = 0;
@@ -131,35 +130,28 @@ void html_escape_f(FILE *out, const char *text)
     }
 }
 
-/* One byte's JSON form at out; its length (1, 2 or 6). */
-static size_t s_json_escape_byte(unsigned char c, char out[6])
-{
-    switch (c) {
-    case '\t': memcpy(out, "\\t", 2); return 2;
-    case '\n': memcpy(out, "\\n", 2); return 2;
-    case '\r': memcpy(out, "\\r", 2); return 2;
-    case '"':  memcpy(out, "\\\"", 2); return 2;
-    case '\\': memcpy(out, "\\\\", 2); return 2;
-    default:
-        break;
-    }
-    /* Bytes from 0x80 pass through: UTF-8 sequences stay whole. */
-    if (c < 0x20) {
-        static const char hex[] = "0123456789abcdef";
-        memcpy(out, "\\u00", 4);
-        out[4] = hex[c >> 4];
-        out[5] = hex[c & 15];
-        return 6;
-    }
-    out[0] = (char)c;
-    return 1;
-}
-
 void json_escape_f(FILE *out, const char *text)
 {
+    static const char hex[] = "0123456789abcdef";
     if (!text)
         return;
-    char escaped[6];
-    for (const char *p = text; *p; p++)
-        fwrite(escaped, 1, s_json_escape_byte(static_cast<unsigned char>(*p), escaped), out);
+    for (const char *p = text; *p; p++) {
+        unsigned char c = (unsigned char)*p;
+        switch (c) {
+        case '\t': fputs("\\t", out); break;
+        case '\n': fputs("\\n", out); break;
+        case '\r': fputs("\\r", out); break;
+        case '"':  fputs("\\\"", out); break;
+        case '\\': fputs("\\\\", out); break;
+        default:
+            /* Bytes from 0x80 pass through: UTF-8 sequences stay whole. */
+            if (c < 0x20) {
+                fputs("\\u00", out);
+                fputc(hex[c >> 4], out);
+                fputc(hex[c & 15], out);
+            } else {
+                fputc(c, out);
+            }
+        }
+    }
 }
