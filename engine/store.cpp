@@ -296,9 +296,6 @@ Status Store::open(const std::string &storage_dir)
         if (!probe.prepared()) return unreadable(sqlite3_errmsg(raw));
     }
     rollback();  // only read
-    // synchronous is per connection; FULL makes every commit durable in WAL.
-    if (sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return unreadable(sqlite3_errmsg(raw));
     if (version == 0) {
         if (Status s = create_schema(); !s.is_ok()) {
             db_.reset();
@@ -397,7 +394,12 @@ Status Store::begin_write()
     // it: without the check, an add into such a page was acknowledged and
     // the document could not be read back. Readers go without: the check
     // cost a fetch 13% of its instructions, and reading changes nothing.
-    if (sqlite3_exec(db_.get(), "PRAGMA cell_size_check=ON; BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    // synchronous is per connection too; FULL makes every commit durable in
+    // WAL; readers, which never commit, skip both pragmas. They come before
+    // any statement of the change is prepared: SQLite would prepare again a
+    // statement made before a flag pragma.
+    if (sqlite3_exec(db_.get(), "PRAGMA synchronous=FULL; PRAGMA cell_size_check=ON; BEGIN IMMEDIATE", nullptr,
+                     nullptr, nullptr) != SQLITE_OK)
         return db_error(db_.get(), "starting a change");
     return Status::ok();
 }
