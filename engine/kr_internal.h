@@ -72,6 +72,8 @@ bool is_valid_utf8(std::string_view s);
 // character at s[i] and advances i past it.
 char32_t decode_char(std::string_view s, std::size_t &i);
 std::u32string to_u32(std::string_view s);
+// Characters in s, as to_u32(s).size() counts them, without building it.
+std::size_t utf8_length(std::string_view s);
 void append_utf8(std::string &out, char32_t c);
 
 // Appends s as a JSON string literal (quotes included). Invalid UTF-8 is

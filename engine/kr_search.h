@@ -222,7 +222,7 @@ struct TypoVariants {
 class VocabularyCursor {
 public:
     Status open(sqlite3 *db, const std::string &vocabulary_table);
-    void seek(std::string from);
+    void seek(std::string_view from);
     // The next term; found is false at the end.
     Status next(std::string &term, bool &found);
 

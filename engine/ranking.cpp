@@ -404,7 +404,7 @@ Status prefix_forms(sqlite3 *db, const SearchTables &tables, VocabularyCursor &c
                     std::vector<std::string> &forms, bool &slow)
 {
     forms.clear();
-    std::size_t chars = to_u32(prefix).size();
+    std::size_t chars = utf8_length(prefix);
     if (chars == kIndexedPrefix) {
         forms.push_back(quoted(prefix) + "*");
         return Status::ok();
@@ -457,7 +457,7 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
             if (q.prefix) u.prefix.push_back({{expr + "*"}, 0});
             split_prefix_only(u);
             // FTS5 reads the prefix index for the phrase's last word too.
-            u.slow_prefix = q.prefix && to_u32(q.tokens.back()).size() != kIndexedPrefix;
+            u.slow_prefix = q.prefix && utf8_length(q.tokens.back()) != kIndexedPrefix;
             units.push_back(std::move(u));
             continue;
         }
@@ -468,7 +468,7 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
             if (Status st = prefix_forms(db, tables, cursor, word, a.forms, u.slow_prefix); !st.is_ok()) return st;
             u.prefix.push_back(std::move(a));
         }
-        int budget = typo_budget(to_u32(word).size());
+        int budget = typo_budget(utf8_length(word));
         if (budget > 0) {
             TypoVariants variants;
             if (Status st = cursor.open(db, tables.vocabulary); !st.is_ok()) return st;

@@ -72,6 +72,13 @@ char32_t decode_char(std::string_view s, std::size_t &i)
     return cp;
 }
 
+std::size_t utf8_length(std::string_view s)
+{
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < s.size(); ++n) decode_char(s, i);
+    return n;
+}
+
 std::u32string to_u32(std::string_view s)
 {
     std::u32string out;

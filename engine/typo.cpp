@@ -102,10 +102,10 @@ Status VocabularyCursor::open(sqlite3 *db, const std::string &vocabulary_table)
     return stmt_.status();
 }
 
-void VocabularyCursor::seek(std::string from)
+void VocabularyCursor::seek(std::string_view from)
 {
-    from_ = std::move(from);
-    stmt_.reset();
+    stmt_.reset();  // lets go of from_ before it changes
+    from_.assign(from);
     stmt_.bind(1, std::string_view(from_));
 }
 

@@ -43,8 +43,11 @@ TEST(EditDistance, BudgetGrowsWithCharacters)
         const char *word;
         int want;
     } cases[] = {{"dune", 0}, {"stone", 1}, {"sherlock", 1}, {"philosoph", 2}, {"ÉÉÉÉ", 0},
-                 {"éééééééé", 1}, {"東京大学", 0}, {"interstellar", 2}};
-    for (const Case &c : cases) EXPECT_EQ(typo_budget(to_u32(c.word).size()), c.want) << c.word;
+                 {"éééééééé", 1}, {"東京大学", 0}, {"interstellar", 2}, {"\xC3", 0}, {"ab\xE6\x9D", 0}};
+    for (const Case &c : cases) {
+        EXPECT_EQ(typo_budget(utf8_length(c.word)), c.want) << c.word;
+        EXPECT_EQ(utf8_length(c.word), to_u32(c.word).size()) << c.word;
+    }
 }
 
 class Vocabulary : public ::testing::Test {
