@@ -147,35 +147,26 @@ bool split_array(std::string_view body, std::size_t start, std::vector<std::pair
 
 }  // namespace
 
-yyjson_doc *Batch::read(std::string_view text, yyjson_read_err *err)
+void JsonDocFree::operator()(yyjson_doc *doc) const
 {
-    return yyjson_read_opts(const_cast<char *>(text.data()), text.size(), kReadFlags, nullptr, err);
+    yyjson_doc_free(doc);
 }
 
-Batch::Batch() = default;
-
-Batch::~Batch()
+JsonDoc Batch::read(std::string_view text, yyjson_read_err *err)
 {
-    drop_current();
-    if (whole_ != nullptr) yyjson_doc_free(whole_);
-}
-
-void Batch::drop_current()
-{
-    if (current_ != nullptr) yyjson_doc_free(current_);
-    current_ = nullptr;
+    return JsonDoc(yyjson_read_opts(const_cast<char *>(text.data()), text.size(), kReadFlags, nullptr, err));
 }
 
 yyjson_val *Batch::document(std::size_t i)
 {
-    if (whole_ != nullptr) return docs_[i];
-    if (current_ == nullptr || current_index_ != i) {
-        drop_current();
+    if (whole_) return docs_[i];
+    if (!current_ || current_index_ != i) {
+        current_.reset();  // before the next is parsed: one document at a time
         const Slice &slice = slices_[i];
         current_ = read(body_.substr(slice.offset, slice.length));
         current_index_ = i;
     }
-    return current_ != nullptr ? yyjson_doc_get_root(current_) : nullptr;
+    return current_ ? yyjson_doc_get_root(current_.get()) : nullptr;
 }
 
 Status Batch::invalid()
@@ -215,8 +206,8 @@ Status Batch::parse(std::string_view body)
 Status Batch::parse_whole(std::string_view body, std::size_t start, bool check_lines)
 {
     yyjson_read_err err{};
-    yyjson_doc *doc = read(body, &err);
-    if (doc == nullptr) {
+    JsonDoc doc = read(body, &err);
+    if (!doc) {
         // An object followed by more content is NDJSON.
         if (body[start] == '{' && err.code == YYJSON_READ_ERROR_UNEXPECTED_CONTENT)
             return parse_lines(body, check_lines);
@@ -227,8 +218,8 @@ Status Batch::parse_whole(std::string_view body, std::size_t start, bool check_l
         }
         return Status::error(message);
     }
-    whole_ = doc;
-    yyjson_val *root = yyjson_doc_get_root(doc);
+    whole_ = std::move(doc);
+    yyjson_val *root = yyjson_doc_get_root(whole_.get());
     if (yyjson_is_obj(root)) {
         docs_.push_back(root);
         return Status::ok();
@@ -267,13 +258,11 @@ Status Batch::parse_lines(std::string_view body, bool check)
             continue;
         }
         yyjson_read_err err{};
-        yyjson_doc *doc = read(line, &err);
-        if (doc == nullptr) {
+        if (!read(line, &err)) {
             std::string message = json_error(err, "Line " + std::to_string(line_no) + " of the body");
             message.pop_back();  // the full stop
             return Status::error(message + ", in document " + std::to_string(slices_.size() + 1) + " of the batch.");
         }
-        yyjson_doc_free(doc);
         slices_.push_back({offset, line.size()});
     }
     return Status::ok();

@@ -87,6 +87,12 @@ std::string now_rfc3339();
 // documents.cpp
 // ---------------------------------------------------------------------------
 
+// A parsed JSON document, freed with it.
+struct JsonDocFree {
+    void operator()(yyjson_doc *doc) const;
+};
+using JsonDoc = std::unique_ptr<yyjson_doc, JsonDocFree>;
+
 // A batch body, checked to be JSON. An array or NDJSON body is kept as the
 // byte ranges of its documents in the caller's body, and each document is
 // parsed again when asked for: a parse of the whole of a 100 MB body would
@@ -94,16 +100,15 @@ std::string now_rfc3339();
 // A single object is parsed once and kept.
 class Batch {
 public:
-    Batch();
-    ~Batch();
+    Batch() = default;
     Batch(const Batch &) = delete;
     Batch &operator=(const Batch &) = delete;
 
     // Parses one document as the engine reads every one, sent or stored:
     // numbers kept as their text, so they are stored exactly as sent and
     // a stored document splits into the very words it was indexed with.
-    // NULL when it is not JSON; free with yyjson_doc_free.
-    static yyjson_doc *read(std::string_view text, yyjson_read_err *err = nullptr);
+    // Empty when it is not JSON.
+    static JsonDoc read(std::string_view text, yyjson_read_err *err = nullptr);
 
     // Reads the shape of body (array of objects, one object, or NDJSON).
     // The documents of an array or NDJSON are checked only when asked for: a NULL from
@@ -124,13 +129,12 @@ private:
     };
     Status parse_whole(std::string_view body, std::size_t start, bool check_lines);
     Status parse_lines(std::string_view body, bool check);
-    void drop_current();
 
     std::string_view body_;
-    yyjson_doc *whole_ = nullptr;  // the single-object or fallback form
+    JsonDoc whole_;  // the single-object or fallback form
     std::vector<yyjson_val *> docs_;
     std::vector<Slice> slices_;
-    yyjson_doc *current_ = nullptr;
+    JsonDoc current_;
     std::size_t current_index_ = 0;
 };
 

@@ -514,16 +514,6 @@ Status create_index(Store &s, std::string_view uid, std::string_view primary_key
     return s.exec(sql.c_str());
 }
 
-// Parses a stored body again (numbers as raw text, like on the way in).
-struct StoredDoc {
-    explicit StoredDoc(std::string_view body) : doc(Batch::read(body)) {}
-    ~StoredDoc() { yyjson_doc_free(doc); }
-    StoredDoc(const StoredDoc &) = delete;
-    StoredDoc &operator=(const StoredDoc &) = delete;
-    yyjson_val *root() const { return yyjson_doc_get_root(doc); }
-    yyjson_doc *doc = nullptr;
-};
-
 // Removes a row from the contentless full-text table: ?1 its rowid, then
 // the exact texts it was inserted with, one per column.
 Statement fulltext_delete(Store &s, const IndexInfo &info)
@@ -538,14 +528,15 @@ Status forget_document(Statement &fts_delete, std::int64_t seq, std::string_view
                        std::string (&text)[kTextColumns],
                        std::unordered_map<std::string, std::int64_t> &fields)
 {
-    StoredDoc old(body);
-    if (!old.doc)
-        return Status::error("The store is corrupt: a stored document is not valid JSON.");
-    column_texts(old.root(), text);
+    // Read as on the way in, so it splits into the words it was indexed with.
+    const JsonDoc old = Batch::read(body);
+    if (!old) return Status::error("The store is corrupt: a stored document is not valid JSON.");
+    yyjson_val *root = yyjson_doc_get_root(old.get());
+    column_texts(root, text);
     fts_delete.bind(1, seq);
     for (int c = 0; c < kTextColumns; ++c) fts_delete.bind_terminated(c + 2, text[c]);
     if (Status st = fts_delete.run(); !st.is_ok()) return st;
-    for (std::string_view key : top_level_attributes(old.root())) fields[std::string(key)] -= 1;
+    for (std::string_view key : top_level_attributes(root)) fields[std::string(key)] -= 1;
     return Status::ok();
 }
 
