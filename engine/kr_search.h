@@ -114,6 +114,9 @@ public:
     Status collect(std::string_view text, TermSet &terms) const;
 
 private:
+    template <class Sink>
+    Status split(std::string_view text, int flags, Sink &sink) const;
+
     std::unique_ptr<fts5_tokenizer> api_;
     Fts5Tokenizer *tok_ = nullptr;
 };

@@ -254,7 +254,17 @@ Status Tokenizer::open(sqlite3 *db)
 }
 
 namespace {
-// The token callbacks run inside SQLite's C code, which no exception may
+void add_token(std::vector<Tokenizer::Token> &out, std::string_view token, int start, int end)
+{
+    out.push_back({std::string(token), start, end});
+}
+
+void add_token(TermSet &out, std::string_view token, int /*start*/, int /*end*/)
+{
+    out.add(token);
+}
+
+// The token callback runs inside SQLite's C code, which no exception may
 // unwind through: a failed allocation is caught there, the split is
 // stopped, and the exception is thrown again once SQLite has returned.
 template <class Sink>
@@ -263,23 +273,12 @@ struct Split {
     bool out_of_memory = false;
 };
 
-int push_token(void *ctx, int /*flags*/, const char *token, int len, int start, int end)
+template <class Sink>
+int on_token(void *ctx, int /*flags*/, const char *token, int len, int start, int end)
 {
-    auto *split = static_cast<Split<std::vector<Tokenizer::Token>> *>(ctx);
+    auto *split = static_cast<Split<Sink> *>(ctx);
     try {
-        if (len > 0) split->sink->push_back({std::string(token, static_cast<std::size_t>(len)), start, end});
-    } catch (...) {
-        split->out_of_memory = true;
-        return SQLITE_NOMEM;
-    }
-    return SQLITE_OK;
-}
-
-int insert_token(void *ctx, int /*flags*/, const char *token, int len, int /*start*/, int /*end*/)
-{
-    auto *split = static_cast<Split<TermSet> *>(ctx);
-    try {
-        if (len > 0) split->sink->add(std::string_view(token, static_cast<std::size_t>(len)));
+        if (len > 0) add_token(*split->sink, std::string_view(token, static_cast<std::size_t>(len)), start, end);
     } catch (...) {
         split->out_of_memory = true;
         return SQLITE_NOMEM;
@@ -288,27 +287,26 @@ int insert_token(void *ctx, int /*flags*/, const char *token, int len, int /*sta
 }
 }  // namespace
 
-Status Tokenizer::tokenize(std::string_view text, std::vector<Token> &out, bool for_query) const
+template <class Sink>
+Status Tokenizer::split(std::string_view text, int flags, Sink &sink) const
 {
-    out.clear();
     if (!tok_) return Status::error("The full-text tokenizer is not open.");
-    Split<std::vector<Token>> split{&out};
-    int rc = api_->xTokenize(tok_, &split, for_query ? FTS5_TOKENIZE_QUERY : FTS5_TOKENIZE_DOCUMENT, text.data(),
-                             static_cast<int>(text.size()), push_token);
+    Split<Sink> split{&sink};
+    int rc = api_->xTokenize(tok_, &split, flags, text.data(), static_cast<int>(text.size()), on_token<Sink>);
     if (split.out_of_memory) throw std::bad_alloc();
     if (rc != SQLITE_OK) return Status::error("The text cannot be split into words.");
     return Status::ok();
 }
 
+Status Tokenizer::tokenize(std::string_view text, std::vector<Token> &out, bool for_query) const
+{
+    out.clear();
+    return split(text, for_query ? FTS5_TOKENIZE_QUERY : FTS5_TOKENIZE_DOCUMENT, out);
+}
+
 Status Tokenizer::collect(std::string_view text, TermSet &terms) const
 {
-    if (!tok_) return Status::error("The full-text tokenizer is not open.");
-    Split<TermSet> split{&terms};
-    int rc = api_->xTokenize(tok_, &split, FTS5_TOKENIZE_DOCUMENT, text.data(), static_cast<int>(text.size()),
-                             insert_token);
-    if (split.out_of_memory) throw std::bad_alloc();
-    if (rc != SQLITE_OK) return Status::error("The text cannot be split into words.");
-    return Status::ok();
+    return split(text, FTS5_TOKENIZE_DOCUMENT, terms);
 }
 
 // ---------------------------------------------------------------------------
