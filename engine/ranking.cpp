@@ -36,7 +36,15 @@ namespace korrin {
 namespace {
 
 constexpr std::int64_t kExactTotal = 1000;
-constexpr std::size_t kMaxVariants = 24;      // typo variants kept per word and kind
+// Typo variants kept per word. Every whole word within the typo budget
+// should match, and each costs about one cursor per segment: a five-letter
+// word of a 64,000-word vocabulary has up to 44 neighbours one edit away,
+// and taking all 44 cost no measurable time on a million documents. The
+// cap only guards against vocabularies of near-identical codes. A prefix
+// variant may stand for up to kMaxExpansion words, or a full merge of
+// their lists, so fewer of those are kept.
+constexpr std::size_t kMaxTermVariants = 128;
+constexpr std::size_t kMaxPrefixVariants = 24;
 constexpr std::size_t kMaxCombinations = 64;  // alternatives combined for proximity
 constexpr int kMaxTypoLevels = 4;             // typo buckets before the rest share one
 constexpr std::size_t kMaxExpansion = 48;     // words a prefix is spelled out as
@@ -473,9 +481,9 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
             TypoVariants variants;
             if (Status st = cursor.open(db, tables.vocabulary); !st.is_ok()) return st;
             if (Status st = find_typo_variants(cursor, word, budget, q.prefix, variants); !st.is_ok()) return st;
-            for (std::size_t i = 0; i < variants.terms.size() && i < kMaxVariants; ++i)
+            for (std::size_t i = 0; i < variants.terms.size() && i < kMaxTermVariants; ++i)
                 u.whole.push_back({{quoted(variants.terms[i].text)}, variants.terms[i].distance});
-            for (std::size_t i = 0; i < variants.prefixes.size() && i < kMaxVariants; ++i) {
+            for (std::size_t i = 0; i < variants.prefixes.size() && i < kMaxPrefixVariants; ++i) {
                 Alternative a{{}, variants.prefixes[i].distance};
                 if (Status st = prefix_forms(db, tables, cursor, variants.prefixes[i].text, a.forms, u.slow_prefix);
                     !st.is_ok())

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace korrin {
@@ -79,6 +80,26 @@ TEST_F(Ranking, WholeMatchesBeforeTyposAndTyposWithinBudgetOnly)
     EXPECT_EQ(search("holmes"), (Hits{2, 1, 3}));
     EXPECT_EQ(search("sherlcok"), (Hits{2}));  // a swap is one typo
     EXPECT_EQ(search("cat"), (Hits{5}));
+}
+
+TEST_F(Ranking, EveryWordOneEditAwayMatchesHoweverManyThereAre)
+{
+    // 40 neighbours of "house", the later ones in alphabetical order
+    // included: none may be left out of the hits or the count.
+    add({"house"});  // 1
+    exec("BEGIN");
+    for (char c = 'a'; c <= 'z'; ++c)
+        if (c != 'e') add({std::string("hous") + c});
+    for (const char *w : {"hause", "hoose", "houze", "douse", "louse", "mouse", "rouse", "souse", "hosue", "ohuse",
+                          "houses", "housed", "hose", "hous", "ouse"})
+        add({w});
+    exec("COMMIT");
+    std::int64_t total = 0;
+    Hits hits = search("house ", 100, &total);
+    EXPECT_EQ(total, 41);
+    ASSERT_EQ(hits.size(), 41u);
+    EXPECT_EQ(hits[0], 1);
+    EXPECT_TRUE(std::find(hits.begin(), hits.end(), 26) != hits.end()) << "housz";
 }
 
 TEST_F(Ranking, EveryUnitMatchesUnlessNoneHasThemAll)
