@@ -65,11 +65,28 @@ void append_segmented_raw(std::string &out, std::string_view text);
 // in place (the length never changes).
 void fold_accents(std::string &text, std::size_t from = 0);
 
+// The word that stands between two string values sharing a column: the
+// elements of an array, the values of a nested object, the attributes past
+// the last column's own. Without it the end of one value and the start of
+// the next are neighbours, so ["new", "york"] matches the phrase
+// "new york" and ranks as close as a title saying it. U+10FFFD, a
+// private-use character: the tokenizer keeps it as a word of its own, and
+// queries never hold it.
+//
+// Indexes made before it keep their documents' texts without it: the
+// contentless full-text table must be given a document's words exactly as
+// they went in to take them out again (extra words make its counts run
+// below zero, which it reports as a corrupt store). An index whose
+// vocabulary holds kValueBreak, written there when the index is made, is
+// one whose texts have it; the word lists of documents never add it.
+inline constexpr std::string_view kValueBreak = "\xF4\x8F\xBF\xBD";
+
 // The text of each full-text column of a document (kTextColumns of them):
-// string values, nested ones included, in document order, segmented. The
+// string values, nested ones included, in document order, segmented, with
+// kValueBreak between them when value_breaks. The
 // contentless full-text table needs exactly this text again to delete a
 // document, so this is the one place that decides it.
-void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns]);
+void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns], bool value_breaks);
 
 // The distinct words of a batch. Every token of every document passes
 // through add(), so it is an open-addressing table over one byte arena,
@@ -152,7 +169,7 @@ class BatchReader {
 public:
     // The batch and the tokenizer belong to the reader until next() has
     // returned null or the reader is gone.
-    BatchReader(Batch &batch, std::string_view primary_key, const Tokenizer &tokenizer);
+    BatchReader(Batch &batch, std::string_view primary_key, const Tokenizer &tokenizer, bool value_breaks);
     ~BatchReader();
     BatchReader(const BatchReader &) = delete;
     BatchReader &operator=(const BatchReader &) = delete;
@@ -176,6 +193,7 @@ private:
     Batch &batch_;
     std::string primary_key_;
     const Tokenizer &tokenizer_;
+    bool value_breaks_;
     Status status_ = Status::ok();
     TermSet terms_;
     std::unordered_map<std::string, std::int64_t> fields_;

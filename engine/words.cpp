@@ -122,7 +122,7 @@ std::string fulltext_columns()
     return out;
 }
 
-void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns])
+void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns], bool value_breaks)
 {
     for (std::string &s : out) s.clear();
     if (!yyjson_is_obj(doc)) return;
@@ -137,7 +137,13 @@ void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns])
             yyjson_val *v = stack.back();
             stack.pop_back();
             if (yyjson_is_str(v)) {
-                if (!text.empty()) text += '\n';
+                if (!text.empty()) {
+                    text += '\n';
+                    if (value_breaks) {
+                        text += kValueBreak;
+                        text += '\n';
+                    }
+                }
                 append_segmented(text, std::string_view(yyjson_get_str(v), yyjson_get_len(v)));
                 had_text = true;
             } else if (yyjson_is_obj(v) || yyjson_is_arr(v)) {
@@ -254,14 +260,16 @@ Status Tokenizer::open(sqlite3 *db)
 }
 
 namespace {
+// Only documents hold kValueBreak as a word: a query typing it alone
+// would match every break, and in the vocabulary it marks the index.
 void add_token(std::vector<Tokenizer::Token> &out, std::string_view token, int start, int end)
 {
-    out.push_back({std::string(token), start, end});
+    if (token != kValueBreak) out.push_back({std::string(token), start, end});
 }
 
 void add_token(TermSet &out, std::string_view token, int /*start*/, int /*end*/)
 {
-    out.add(token);
+    if (token != kValueBreak) out.add(token);
 }
 
 // The token callback runs inside SQLite's C code, which no exception may

@@ -93,19 +93,21 @@ struct Parsed {
 // in document order; other values do not.
 TEST(EngineDocuments, ColumnTextsTakeEveryStringInOrder)
 {
+    const std::string brk = "\n" + std::string(korrin::kValueBreak) + "\n";  // between values of a column
     struct Case {
         const char *doc;
         std::vector<std::string> columns;
     } cases[] = {
         {R"({"id":1,"t":"a","n":5,"b":true})", {"a", "", "", ""}},
-        {R"({"t":"a","nested":{"x":"b","y":["c",{"z":"d"}]},"u":"e"})", {"a", "b\nc\nd", "e", ""}},
+        {R"({"t":"a","nested":{"x":"b","y":["c",{"z":"d"}]},"u":"e"})", {"a", "b" + brk + "c" + brk + "d", "e", ""}},
+        {R"({"a":"1","b":"2","c":"3","d":"4","e":["5"]})", {"1", "2", "3", "4" + brk + "5"}},
         {R"({"id":"key-1","t":""})", {"key-1", "", "", ""}},
         {R"({"n":1})", {"", "", "", ""}},
     };
     for (const auto &c : cases) {
         Parsed p(c.doc);
         std::string text[korrin::kTextColumns];
-        korrin::column_texts(p.root(), text);
+        korrin::column_texts(p.root(), text, true);
         EXPECT_EQ(std::vector<std::string>(text, text + korrin::kTextColumns), c.columns) << c.doc;
     }
 }
@@ -120,7 +122,7 @@ TEST(EngineDocuments, DeepNestingIsHandled)
     korrin::Batch batch;
     ASSERT_TRUE(batch.parse(deep).is_ok());
     std::string text[korrin::kTextColumns];
-    korrin::column_texts(batch.document(0), text);
+    korrin::column_texts(batch.document(0), text, true);
     EXPECT_EQ(text[0], "bottom");
 }
 

@@ -2,9 +2,11 @@
 // nothing a user types is read as full-text query syntax.
 #include "engine_test_util.h"
 
+#include <sqlite3.h>
 #include <yyjson.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -156,6 +158,94 @@ TEST_F(SearchTest, DeletedAndReplacedDocumentsLeaveTheIndex)
     ASSERT_EQ(add("s", R"({"id":7,"title":"Pastry"})"), 1);
     EXPECT_TRUE(search("s", "before").ids.empty());
     EXPECT_TRUE(search("s", "after").ids.empty());
+}
+
+// Values sharing a column (array elements, nested values, attributes past
+// the last column's own) are not neighbours: a phrase never runs from one
+// into the next, and a title saying the words together ranks first.
+TEST_F(SearchTest, ValuesSharingAColumnAreNotNeighbours)
+{
+    using Ids = std::vector<std::string>;
+    ASSERT_EQ(add("v", R"([
+      {"id":1,"tags":["new","york"]},
+      {"id":2,"title":"I love new york"},
+      {"id":3,"a":"x","b":"x","c":"x","d":"alpha new","e":"york beta"},
+      {"id":4,"info":{"city":"new","state":"york"}}])"),
+              4);
+    struct Case {
+        const char *query;
+        Ids want;
+    } cases[] = {
+        {"\"new york\"", {"2"}},
+        {"\"york beta\"", {"3"}},  // a phrase inside one value still matches
+        {"\"alpha new\"", {"3"}},
+        {"\xF4\x8F\xBF\xBD", {"1", "2", "3", "4"}},  // the break typed alone is no word: the listing
+    };
+    for (const Case &c : cases) EXPECT_EQ(search("v", c.query).ids, c.want) << c.query;
+    Ids both = search("v", "new york").ids;
+    ASSERT_EQ(both.size(), 4u);
+    EXPECT_EQ(both[0], "2");
+    // Replacing and deleting take the breaks out with the words.
+    ASSERT_EQ(add("v", R"({"id":1,"tags":["york","new"]})"), 1);
+    EXPECT_EQ(search("v", "\"york new\"").ids, Ids{});
+    ASSERT_EQ(korrin_document_delete("v", "3"), 0);
+    EXPECT_EQ(search("v", "beta").ids, Ids{});
+}
+
+// An index made before values got breaks between them keeps its texts as
+// they were: its documents are replaced and deleted cleanly (taking them out
+// with breaks they never had ran the full-text table's counts below zero,
+// and a later delete was refused as a corrupt store).
+TEST_F(SearchTest, IndexesMadeWithoutBreaksKeepThem)
+{
+    using Ids = std::vector<std::string>;
+    ASSERT_EQ(add("o", R"([{"id":"k1","tags":["new","york"]},{"id":"k2","tags":["old","town"]}])"), 2);
+    korrin_cleanup();
+    std::string fts;
+    {
+        // Rewrite the index as the older engine wrote it: no breaks, and
+        // no break in the vocabulary.
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open((dir_ + "/korrin.db").c_str(), &db), SQLITE_OK);
+        sqlite3_stmt *st = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT id FROM kr_index WHERE uid = 'o'", -1, &st, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+        fts = "f_" + std::to_string(sqlite3_column_int64(st, 0));
+        const std::string docs = "d_" + std::to_string(sqlite3_column_int64(st, 0));
+        const std::string words = "v_" + std::to_string(sqlite3_column_int64(st, 0));
+        sqlite3_finalize(st);
+        std::string sql = "BEGIN; DELETE FROM " + words + " WHERE term = char(1114109);";
+        for (const auto &[id, a, b] : {std::tuple{"k1", "new", "york"}, std::tuple{"k2", "old", "town"}}) {
+            std::string seq = "(SELECT seq FROM " + docs + " WHERE id = '" + id + "')";
+            sql += "INSERT INTO " + fts + "(" + fts + ", rowid, a0, a1, a2, a3) VALUES('delete', " + seq + ", '" + id +
+                   "', '" + a + "' || char(10, 1114109, 10) || '" + b + "', '', '');";
+            sql += "INSERT INTO " + fts + "(rowid, a0, a1, a2, a3) VALUES(" + seq + ", '" + id + "', '" + a +
+                   "' || char(10) || '" + b + "', '', '');";
+        }
+        sql += "COMMIT;";
+        char *err = nullptr;
+        ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
+        sqlite3_close(db);
+    }
+    ASSERT_EQ(korrin_init(dir_.c_str()), 0) << error();
+    EXPECT_EQ(search("o", "\"new york\"").ids, Ids{"k1"});  // as the older engine found it
+    ASSERT_EQ(add("o", R"([{"id":"k1","tags":["fresh"]},{"id":"k3","tags":["big","apple"]}])"), 2);
+    ASSERT_EQ(korrin_document_delete("o", "k2"), 0) << error();
+    for (const char *q : {"new", "york", "old", "town"}) EXPECT_EQ(search("o", q).ids, Ids{}) << q;
+    EXPECT_EQ(search("o", "fresh").ids, Ids{"k1"});
+    EXPECT_EQ(search("o", "\"big apple\"").ids, Ids{"k3"});  // new documents follow the index
+    ASSERT_EQ(korrin_document_delete("o", "k3"), 0) << error();
+    ASSERT_EQ(korrin_document_delete("o", "k1"), 0) << error();
+    korrin_cleanup();
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ + "/korrin.db").c_str(), &db), SQLITE_OK);
+    char *err = nullptr;
+    const std::string check = "INSERT INTO " + fts + "(" + fts + ") VALUES('optimize');" + "INSERT INTO " + fts + "(" +
+                              fts + ") VALUES('integrity-check');";
+    EXPECT_EQ(sqlite3_exec(db, check.c_str(), nullptr, nullptr, &err), SQLITE_OK)
+        << (err ? err : "");
+    sqlite3_close(db);
+    ASSERT_EQ(korrin_init(dir_.c_str()), 0) << error();
 }
 
 TEST_F(SearchTest, TotalIsExactToAThousandThenEstimated)

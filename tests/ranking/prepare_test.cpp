@@ -28,7 +28,7 @@ protected:
         Batch batch;
         Status parsed = batch.parse(body);
         EXPECT_TRUE(parsed.is_ok()) << parsed.message();
-        BatchReader reader(batch, "id", tok_);
+        BatchReader reader(batch, "id", tok_, true);
         reader.start();
         while (const PreparedDocument *d = reader.next()) {
             out.ids.push_back(d->id);
@@ -135,7 +135,7 @@ TEST_F(BatchReaderTest, WriterMayStopEarly)
     for (int taken : {0, 1, 64, 65, 700}) {
         Batch batch;
         ASSERT_TRUE(batch.parse(body).is_ok());
-        BatchReader reader(batch, "id", tok_);
+        BatchReader reader(batch, "id", tok_, true);
         reader.start();
         for (int i = 0; i < taken; ++i) ASSERT_NE(reader.next(), nullptr) << i;
     }

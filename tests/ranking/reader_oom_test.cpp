@@ -59,7 +59,7 @@ TEST(BatchReaderOutOfMemory, EndsTheBatchWithAMessage)
     for (bool sticky : {false, true}) {
         Batch batch;
         ASSERT_TRUE(batch.parse(body).is_ok());
-        BatchReader reader(batch, "id", tok);
+        BatchReader reader(batch, "id", tok, true);
         s_failing = false;
         s_sticky = sticky;
         s_armed = true;

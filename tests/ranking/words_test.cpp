@@ -103,10 +103,17 @@ TEST(Columns, FollowTheDocumentsAttributeOrder)
     for (const Case &c : cases) {
         yyjson_doc *doc = yyjson_read(c.json, std::strlen(c.json), 0);
         ASSERT_NE(doc, nullptr) << c.json;
-        std::string cols[kTextColumns];
-        column_texts(yyjson_doc_get_root(doc), cols);
+        std::string cols[kTextColumns], broken[kTextColumns];
+        column_texts(yyjson_doc_get_root(doc), cols, false);
+        column_texts(yyjson_doc_get_root(doc), broken, true);
         yyjson_doc_free(doc);
         EXPECT_EQ(std::vector<std::string>(cols, cols + kTextColumns), c.want) << c.json;
+        // With breaks, each join gains the break word and nothing else moves.
+        for (int i = 0; i < kTextColumns; ++i) {
+            std::string want;
+            for (char ch : cols[i]) want += ch == '\n' ? "\n" + std::string(kValueBreak) + "\n" : std::string(1, ch);
+            EXPECT_EQ(broken[i], want) << c.json << " column " << i;
+        }
     }
 }
 
