@@ -70,6 +70,9 @@ class LighttpdOwnReplies(ServerCase):
             ("encoded slash in the path",
              b"GET /indexes/movies%2Fdocuments%2F7 HTTP/1.1\r\nHost: x", b"",
              400, "bad_request"),
+            ("dot segments in the path",
+             b"GET /indexes/movies/documents/../../other HTTP/1.1\r\nHost: x", b"",
+             400, "bad_request"),
             ("lower-case method",
              b"post /indexes/m/documents HTTP/1.1\r\nHost: x\r\nContent-Length: 2", b"[]",
              501, "not_implemented"),
@@ -88,6 +91,20 @@ class LighttpdOwnReplies(ServerCase):
                                  what)
                 self.assertIn(('"code":"%s"' % code).encode(), r.body, what)
                 self.assertIn((DOCS_LINK + code).encode(), r.body, what)
+
+    def test_dot_segments_never_reach_another_resource(self):
+        # Resolved, these paths would name the index itself, or another one.
+        for uid in ("dots", "victim"):
+            r = self.call("POST", "/indexes/%s/documents" % uid, b'[{"id":"a"},{"id":"b"}]')
+            self.assertEqual(r.status, 200, r.body)
+        for path in ("/indexes/dots/documents/..", "/indexes/dots/documents/%2E%2E",
+                     "/indexes/dots/documents/.", "/indexes/dots/documents/../../victim"):
+            with self.subTest(path):
+                head = ("DELETE %s HTTP/1.1\r\nHost: x" % path).encode()
+                r = rawhttp.send(self.server.port, head, b"")
+                self.assertEqual(r.status, 400, (path, r.body))
+        for uid in ("dots", "victim"):
+            self.assertIn(b'"a"', self.call("GET", "/indexes/%s/documents" % uid).body, uid)
 
 
 if __name__ == "__main__":
