@@ -257,6 +257,10 @@ private:
 // message naming it when it is unknown.
 Status open_index(Store &s, const char *uid, bool write, std::optional<Transaction> &tx, IndexInfo &info);
 
+// Whether the index's texts have the current form (see kValueBreak): every
+// index made since it exists, none made before.
+Status has_current_form(Store &s, const IndexInfo &info, bool &current);
+
 // Message for a failed SQLite call, as a sentence.
 Status db_error(sqlite3 *db, std::string_view doing);
 

@@ -58,12 +58,16 @@ bool is_unspaced_char(char32_t c);
 
 // Appends text to out with a space around every unspaced character, so the
 // word tokenizer sees each one as its own token, and Greek and Cyrillic
-// accents folded (see fold_accents).
-void append_segmented(std::string &out, std::string_view text);
+// accents folded (see fold_accents), and with `fold` letters too (see
+// fold_letters).
+void append_segmented(std::string &out, std::string_view text, bool fold);
 void append_segmented_raw(std::string &out, std::string_view text);
 // Folds accented Greek and Cyrillic letters of text[from..] to their bases,
 // in place (the length never changes).
 void fold_accents(std::string &text, std::size_t from = 0);
+// Folds what the tokenizer leaves of text[from..] that people type in
+// other letters: ł as l, ß as ss, æ as ae, ﬁ as fi, full-width A as A...
+void fold_letters(std::string &text, std::size_t from = 0);
 
 // The word that stands between two string values sharing a column: the
 // elements of an array, the values of a nested object, the attributes past
@@ -73,20 +77,21 @@ void fold_accents(std::string &text, std::size_t from = 0);
 // private-use character: the tokenizer keeps it as a word of its own, and
 // queries never hold it.
 //
-// Indexes made before it keep their documents' texts without it: the
-// contentless full-text table must be given a document's words exactly as
-// they went in to take them out again (extra words make its counts run
-// below zero, which it reports as a corrupt store). An index whose
-// vocabulary holds kValueBreak, written there when the index is made, is
-// one whose texts have it; the word lists of documents never add it.
+// The current form of an index's texts has these breaks and its letters
+// folded (fold_letters). Indexes made before keep the original form, with
+// neither: the contentless full-text table must be given a document's words
+// exactly as they went in to take them out again (other words make its
+// counts run below zero, which it reports as a corrupt store). An index
+// whose vocabulary holds kValueBreak, written there when the index is made,
+// has the current form; the word lists of documents never add it.
 inline constexpr std::string_view kValueBreak = "\xF4\x8F\xBF\xBD";
 
 // The text of each full-text column of a document (kTextColumns of them):
-// string values, nested ones included, in document order, segmented, with
-// kValueBreak between them when value_breaks. The
-// contentless full-text table needs exactly this text again to delete a
-// document, so this is the one place that decides it.
-void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns], bool value_breaks);
+// string values, nested ones included, in document order, segmented, in the
+// current form or the original one. The contentless full-text table needs
+// exactly this text again to delete a document, so this is the one place
+// that decides it.
+void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns], bool current_form);
 
 // The distinct words of a batch. Every token of every document passes
 // through add(), so it is an open-addressing table over one byte arena,
@@ -148,7 +153,8 @@ struct QueryUnit {
 
 // Splits a user's query into units. The last unit may match as a prefix,
 // unless it is a closed phrase or a run of unspaced characters.
-Status parse_query(const Tokenizer &tok, std::string_view query, std::vector<QueryUnit> &units);
+// `fold`: the index has its texts in the current form (see kValueBreak).
+Status parse_query(const Tokenizer &tok, std::string_view query, bool fold, std::vector<QueryUnit> &units);
 
 // ---------------------------------------------------------------------------
 // prepare.cpp
@@ -169,7 +175,7 @@ class BatchReader {
 public:
     // The batch and the tokenizer belong to the reader until next() has
     // returned null or the reader is gone.
-    BatchReader(Batch &batch, std::string_view primary_key, const Tokenizer &tokenizer, bool value_breaks);
+    BatchReader(Batch &batch, std::string_view primary_key, const Tokenizer &tokenizer, bool current_form);
     ~BatchReader();
     BatchReader(const BatchReader &) = delete;
     BatchReader &operator=(const BatchReader &) = delete;
@@ -193,7 +199,7 @@ private:
     Batch &batch_;
     std::string primary_key_;
     const Tokenizer &tokenizer_;
-    bool value_breaks_;
+    bool current_form_;
     Status status_ = Status::ok();
     TermSet terms_;
     std::unordered_map<std::string, std::int64_t> fields_;

@@ -51,8 +51,8 @@ struct BatchReader::Chunk {
     bool last = false;  // nothing follows: the batch ended, or reading failed
 };
 
-BatchReader::BatchReader(Batch &batch, std::string_view primary_key, const Tokenizer &tokenizer, bool value_breaks)
-    : batch_(batch), primary_key_(primary_key), tokenizer_(tokenizer), value_breaks_(value_breaks)
+BatchReader::BatchReader(Batch &batch, std::string_view primary_key, const Tokenizer &tokenizer, bool current_form)
+    : batch_(batch), primary_key_(primary_key), tokenizer_(tokenizer), current_form_(current_form)
 {
 }
 
@@ -104,7 +104,7 @@ bool BatchReader::prepare(std::size_t i, PreparedDocument &out)
     }
     out.body.assign(json, len);
     std::free(json);
-    column_texts(doc, out.text, value_breaks_);
+    column_texts(doc, out.text, current_form_);
     for (const std::string &t : out.text)
         if (Status st = tokenizer_.collect(t, terms_); !st.is_ok()) {
             status_ = st;

@@ -43,7 +43,9 @@ Status op_search(Store &s, const char *uid, const char *query, std::int32_t limi
     if (!q.empty()) {
         Tokenizer tokenizer;
         if (Status st = tokenizer.open(s.db()); !st.is_ok()) return st;
-        if (Status st = parse_query(tokenizer, q, units); !st.is_ok()) return st;
+        bool current = false;
+        if (Status st = has_current_form(s, info, current); !st.is_ok()) return st;
+        if (Status st = parse_query(tokenizer, q, current, units); !st.is_ok()) return st;
     }
 
     // The reply is written in place, hits first; the other fields follow

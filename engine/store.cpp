@@ -457,6 +457,14 @@ Status open_index(Store &s, const char *uid, bool write, std::optional<Transacti
     return Status::ok();
 }
 
+Status has_current_form(Store &s, const IndexInfo &info, bool &current)
+{
+    Statement sel(s.db(), "SELECT 1 FROM " + info.vocabulary_table() + " WHERE term = ?1");
+    sel.bind(1, kValueBreak);
+    current = sel.step();
+    return sel.status();
+}
+
 // ---------------------------------------------------------------------------
 // Operations
 // ---------------------------------------------------------------------------
@@ -511,20 +519,11 @@ Status create_index(Store &s, std::string_view uid, std::string_view primary_key
                       "CREATE TABLE " + info.fields_table() +
                       "(name TEXT PRIMARY KEY, count INTEGER NOT NULL) WITHOUT ROWID;"
                       "CREATE TABLE " + info.vocabulary_table() + "(term TEXT PRIMARY KEY) WITHOUT ROWID;"
-                      // This index's texts have kValueBreak between values (U+10FFFD).
+                      // This index's texts have the current form (kValueBreak, U+10FFFD).
                       "INSERT INTO " + info.vocabulary_table() + "(term) VALUES(char(1114109));";
     return s.exec(sql.c_str());
 }
 
-// Whether the index's texts have kValueBreak between values: every index
-// made since it exists, none made before.
-Status has_value_breaks(Store &s, const IndexInfo &info, bool &breaks)
-{
-    Statement sel(s.db(), "SELECT 1 FROM " + info.vocabulary_table() + " WHERE term = ?1");
-    sel.bind(1, kValueBreak);
-    breaks = sel.step();
-    return sel.status();
-}
 
 // Removes a row from the contentless full-text table: ?1 its rowid, then
 // the exact texts it was inserted with, one per column.
@@ -536,7 +535,7 @@ Statement fulltext_delete(Store &s, const IndexInfo &info)
 
 // Removes one stored document's words and attributes from the index tables.
 // The full-text row goes with the exact text it was inserted with.
-Status forget_document(Statement &fts_delete, std::int64_t seq, std::string_view body, bool value_breaks,
+Status forget_document(Statement &fts_delete, std::int64_t seq, std::string_view body, bool current_form,
                        std::string (&text)[kTextColumns],
                        std::unordered_map<std::string, std::int64_t> &fields)
 {
@@ -544,7 +543,7 @@ Status forget_document(Statement &fts_delete, std::int64_t seq, std::string_view
     const JsonDoc old = Batch::read(body);
     if (!old) return Status::error("The store is corrupt: a stored document is not valid JSON.");
     yyjson_val *root = yyjson_doc_get_root(old.get());
-    column_texts(root, text, value_breaks);
+    column_texts(root, text, current_form);
     fts_delete.bind(1, seq);
     for (int c = 0; c < kTextColumns; ++c) fts_delete.bind_terminated(c + 2, text[c]);
     if (Status st = fts_delete.run(); !st.is_ok()) return st;
@@ -699,12 +698,12 @@ Status op_document_delete(Store &s, const char *uid, const char *id)
     std::string body(sel.column_text(1));
     sel = Statement();
 
-    bool breaks = false;
-    if (Status st = has_value_breaks(s, info, breaks); !st.is_ok()) return st;
+    bool current = false;
+    if (Status st = has_current_form(s, info, current); !st.is_ok()) return st;
     Statement fts_delete = fulltext_delete(s, info);
     std::string text[kTextColumns];
     std::unordered_map<std::string, std::int64_t> fields;
-    if (Status st = forget_document(fts_delete, seq, body, breaks, text, fields); !st.is_ok()) return st;
+    if (Status st = forget_document(fts_delete, seq, body, current, text, fields); !st.is_ok()) return st;
     Statement del(s.db(), "DELETE FROM " + info.documents_table() + " WHERE seq = ?1");
     del.bind(1, seq);
     if (Status st = del.run(); !st.is_ok()) return st;
@@ -747,10 +746,10 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
     // read ends the batch, and the transaction leaves no trace of it.
     Tokenizer tokenizer;
     if (Status st = tokenizer.open(s.db()); !st.is_ok()) return st;
-    bool breaks = true;  // a new index has them
+    bool current = true;  // a new index has the current form
     if (found)
-        if (Status st = has_value_breaks(s, info, breaks); !st.is_ok()) return st;
-    BatchReader reader(batch, primary_key, tokenizer, breaks);
+        if (Status st = has_current_form(s, info, current); !st.is_ok()) return st;
+    BatchReader reader(batch, primary_key, tokenizer, current);
     reader.start();
     if (!found)
         if (Status st = create_index(s, uid, primary_key, info); !st.is_ok()) return st;
@@ -793,7 +792,7 @@ Status op_documents_add(Store &s, const char *uid, const char *body, std::int64_
             seq = sel.column_int(0);
             std::string old(sel.column_text(1));
             sel.reset();
-            if (Status st = forget_document(fts_delete, seq, old, breaks, old_text, fields); !st.is_ok()) return st;
+            if (Status st = forget_document(fts_delete, seq, old, current, old_text, fields); !st.is_ok()) return st;
             upd.bind(1, seq).bind(2, std::string_view(doc->body));
             if (Status st = upd.run(); !st.is_ok()) return st;
         }

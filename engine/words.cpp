@@ -85,11 +85,78 @@ void fold_accents(std::string &text, std::size_t from)
     }
 }
 
-void append_segmented(std::string &out, std::string_view text)
+namespace {
+// Latin letters the tokenizer keeps as they are, since they do not
+// decompose into a base letter and a mark (ł, ø, đ...), letters that
+// people type as two (ß, æ, œ, þ), ligatures, and full-width Latin letters
+// and digits: each becomes what people type for it, so "lodz" finds "Łódź"
+// and "strasse" finds "Straße". Case stays; the tokenizer folds it.
+std::string_view letter_folding(char32_t c)
+{
+    switch (c) {
+    case 0x00C6: return "AE";
+    case 0x00D0: case 0x0110: return "D";
+    case 0x00D8: return "O";
+    case 0x00DE: return "TH";
+    case 0x00DF: return "ss";
+    case 0x00E6: return "ae";
+    case 0x00F0: case 0x0111: return "d";
+    case 0x00F8: return "o";
+    case 0x00FE: return "th";
+    case 0x0126: return "H";
+    case 0x0127: return "h";
+    case 0x0131: return "i";
+    case 0x0132: return "IJ";
+    case 0x0133: return "ij";
+    case 0x013F: case 0x0141: return "L";
+    case 0x0140: case 0x0142: return "l";
+    case 0x0152: return "OE";
+    case 0x0153: return "oe";
+    case 0x0166: return "T";
+    case 0x0167: return "t";
+    case 0x1E9E: return "SS";
+    case 0xFB00: return "ff";
+    case 0xFB01: return "fi";
+    case 0xFB02: return "fl";
+    case 0xFB03: return "ffi";
+    case 0xFB04: return "ffl";
+    case 0xFB05: case 0xFB06: return "st";
+    default: break;
+    }
+    return {};
+}
+}  // namespace
+
+void fold_letters(std::string &text, std::size_t from)
+{
+    // Every letter folded has one of these lead bytes in UTF-8.
+    auto lead = [](char b) {
+        const unsigned char c = static_cast<unsigned char>(b);
+        return c == 0xC3 || c == 0xC4 || c == 0xC5 || c == 0xE1 || c == 0xEF;
+    };
+    if (std::none_of(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), lead)) return;
+    std::string out(text, 0, from);
+    out.reserve(text.size());
+    for (std::size_t i = from; i < text.size();) {
+        const std::size_t start = i;
+        const char32_t c = decode_char(text, i);
+        if (c >= 0xFF01 && c <= 0xFF5E) {
+            out += static_cast<char>(c - 0xFF01 + 0x21);  // full-width forms of ASCII
+        } else if (std::string_view to = letter_folding(c); !to.empty()) {
+            out += to;
+        } else {
+            out.append(text, start, i - start);
+        }
+    }
+    text.swap(out);
+}
+
+void append_segmented(std::string &out, std::string_view text, bool fold)
 {
     const std::size_t from = out.size();
     append_segmented_raw(out, text);
     fold_accents(out, from);
+    if (fold) fold_letters(out, from);
 }
 
 void append_segmented_raw(std::string &out, std::string_view text)
@@ -122,7 +189,7 @@ std::string fulltext_columns()
     return out;
 }
 
-void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns], bool value_breaks)
+void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns], bool current_form)
 {
     for (std::string &s : out) s.clear();
     if (!yyjson_is_obj(doc)) return;
@@ -139,12 +206,12 @@ void column_texts(yyjson_val *doc, std::string (&out)[kTextColumns], bool value_
             if (yyjson_is_str(v)) {
                 if (!text.empty()) {
                     text += '\n';
-                    if (value_breaks) {
+                    if (current_form) {
                         text += kValueBreak;
                         text += '\n';
                     }
                 }
-                append_segmented(text, std::string_view(yyjson_get_str(v), yyjson_get_len(v)));
+                append_segmented(text, std::string_view(yyjson_get_str(v), yyjson_get_len(v)), current_form);
                 had_text = true;
             } else if (yyjson_is_obj(v) || yyjson_is_arr(v)) {
                 // Children go on the stack in reverse so they come off in order.
@@ -376,12 +443,14 @@ bool is_space_char(char32_t c)
 
 }  // namespace
 
-Status parse_query(const Tokenizer &tok, std::string_view raw_query, std::vector<QueryUnit> &units)
+Status parse_query(const Tokenizer &tok, std::string_view raw_query, bool fold, std::vector<QueryUnit> &units)
 {
     units.clear();
-    // Accents the tokenizer keeps are folded as in documents (append_segmented).
+    // Accents and letters the tokenizer keeps are folded as in documents
+    // (append_segmented).
     std::string folded(raw_query);
     fold_accents(folded);
+    if (fold) fold_letters(folded);
     const std::string_view query(folded);
     bool closed = true;
     for (std::size_t i = 0; i < query.size();) {

@@ -30,7 +30,7 @@ protected:
         std::string segmented[kTextColumns];
         TermSet terms;
         for (int c = 0; c < kTextColumns; ++c) {
-            append_segmented(segmented[c], columns[c]);
+            append_segmented(segmented[c], columns[c], true);
             ASSERT_TRUE(tok_.collect(segmented[c], terms).is_ok());
         }
         exec("INSERT INTO d(body) VALUES('{}')");
@@ -53,7 +53,7 @@ protected:
     std::vector<std::int64_t> search(std::string_view query, std::int64_t need = 10, std::int64_t *total = nullptr)
     {
         std::vector<QueryUnit> units;
-        EXPECT_TRUE(parse_query(tok_, query, units).is_ok());
+        EXPECT_TRUE(parse_query(tok_, query, true, units).is_ok());
         RankedHits hits;
         sqlite3_stmt *c = nullptr;
         sqlite3_prepare_v2(db_, "SELECT count(*) FROM d", -1, &c, nullptr);

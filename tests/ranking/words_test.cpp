@@ -19,7 +19,7 @@ protected:
     std::string parsed(std::string_view query)
     {
         std::vector<QueryUnit> units;
-        Status st = parse_query(tok_, query, units);
+        Status st = parse_query(tok_, query, true, units);
         if (!st.is_ok()) return "error: " + st.message();
         std::string out;
         for (const QueryUnit &u : units) {
@@ -82,8 +82,36 @@ TEST(Segmenting, SetsUnspacedCharactersApart)
     };
     for (const Case &c : cases) {
         std::string out;
-        append_segmented(out, c.text);
+        append_segmented(out, c.text, true);
         EXPECT_EQ(out, c.want) << c.text;
+    }
+}
+
+// Letters the tokenizer keeps become what people type for them, only in
+// texts of the current form, and only from where the appended text starts.
+TEST(Segmenting, FoldsLettersPeopleTypeOtherwise)
+{
+    struct Case {
+        const char *text, *folded;
+    } cases[] = {
+        {"Łódź", "Lódź"},
+        {"Straße STRASSE ẞ", "Strasse STRASSE SS"},
+        {"ÆSIR Œuvre æ œ", "AESIR OEuvre ae oe"},
+        {"København Đà Lạt ðþÞ", "Kobenhavn Dà Lạt dthTH"},
+        {"Kırmızı ħ Ħ ŧ Ŧ ŀ Ŀ ĳ Ĳ", "Kirmizi h H t T l L ij IJ"},
+        {"ﬁnance ﬂ ﬀ ﬃ ﬄ ﬅ ﬆ", "finance fl ff ffi ffl st st"},
+        {"ＡＢＣ　１２３！ｚ", "ABC\xE3\x80\x80" "123!z"},  // the ideographic space stays
+        {"plain 東京", "plain  東  京 "},
+    };
+    for (const Case &c : cases) {
+        std::string out = "Ł:";
+        append_segmented(out, c.text, true);
+        EXPECT_EQ(out, std::string("Ł:") + c.folded) << c.text;
+        std::string original;
+        append_segmented(original, c.text, false);
+        std::string raw;
+        append_segmented_raw(raw, c.text);
+        EXPECT_EQ(original, raw) << c.text;  // no Greek or Cyrillic here: untouched
     }
 }
 
@@ -170,7 +198,7 @@ TEST(VocabularyTest, CollectsExactlyWhatTheTableIndexes)
     for (int r = 0; r < 3; ++r) {
         std::string text[2];
         for (int c = 0; c < 2; ++c) {
-            append_segmented(text[c], rows[r][c]);
+            append_segmented(text[c], rows[r][c], true);
             ASSERT_TRUE(tok.collect(text[c], collected).is_ok());
             sqlite3_bind_text(ins, c + 2, text[c].c_str(), -1, SQLITE_TRANSIENT);
         }
