@@ -85,6 +85,7 @@ j("missing", "amsterdam canal night", 2, [91], absent=[90])
 
 # Phrases: adjacent, in order, no typos.
 j("phrase", "\"new york\"", 2, [20, 21], absent=[206])
+j("phrase", "\"hot dog\"", 10, [102], absent=[101])  # not across two tags
 j("phrase", "\"lord of the flies\"", 1, [4], absent=[1, 2, 3])
 j("phrase", "\"great expectations\"", 1, [86])
 j("phrase", "\"sherlok holmes\"", 10, [], absent=[11, 22, 92])
@@ -111,6 +112,9 @@ j("accents", "garcia marquez", 1, [46])
 j("accents", "motley crue", 1, [33])
 j("accents", "cafe", 2, [24, 214], ordered=True)
 j("accents", "αθηνα", 1, [44])
+j("accents", "lodz", 1, [98])        # letters without a decomposition
+j("accents", "strasse", 1, [99])
+j("accents", "kobenhavn", 1, [100])
 
 # Mixed case.
 j("case", "DUNE", 3, [7, 8, 9], ordered=True)

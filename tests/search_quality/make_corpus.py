@@ -135,6 +135,11 @@ main = [
     doc(95, "Wars of the Roses", "The star chamber and the throne of England, a history of civil war.", ["history", "england"]),
     doc(96, "ポケモン図鑑", "ポケモンの一覧。", ["ゲーム"]),
     doc(97, "中国历史", "中国五千年的历史。", ["中国", "历史"]),
+    doc(98, "Łódź Film School", "Poland's famous school of cinema.", ["film", "poland"]),
+    doc(99, "Straße der Romantik", "A road trip through eastern Germany.", ["travel", "germany"]),
+    doc(100, "København Harbour Baths", "Swimming in the clean water of the harbour.", ["travel", "denmark"]),
+    doc(101, "Knitting Patterns", "Warm jumpers and scarves for the winter.", ["hot", "dog"]),  # two values, not a phrase
+    doc(102, "The Hot Dog Stand", "Sausages in buns at the ballpark.", ["food"]),
 ]
 
 ADJECTIVES = ["rustic", "modern", "vintage", "compact", "portable", "elegant", "durable", "colorful",
