@@ -73,17 +73,22 @@ void fold_letters(std::string &text, std::size_t from = 0);
 // elements of an array, the values of a nested object, the attributes past
 // the last column's own. Without it the end of one value and the start of
 // the next are neighbours, so ["new", "york"] matches the phrase
-// "new york" and ranks as close as a title saying it. U+10FFFD, a
-// private-use character: the tokenizer keeps it as a word of its own, and
-// queries never hold it.
+// "new york" and ranks as close as a title saying it. With it, a phrase
+// never spans two values, and for closeness two values rank like words
+// with one other between them (nine breaks, enough to set two values apart
+// for a two-word query, cost adding 4-8%). U+10FFFD, a private-use
+// character: the tokenizer keeps it as a word of its own, and queries
+// never hold it.
 //
 // The current form of an index's texts has these breaks and its letters
 // folded (fold_letters). Indexes made before keep the original form, with
 // neither: the contentless full-text table must be given a document's words
 // exactly as they went in to take them out again (other words make its
 // counts run below zero, which it reports as a corrupt store). An index
-// whose vocabulary holds kValueBreak, written there when the index is made,
-// has the current form; the word lists of documents never add it.
+// whose vocabulary holds the empty word, written there when the index is
+// made, has the current form: no word of a document is ever empty. (The
+// break itself could not mark it: before, a document holding U+10FFFD alone
+// put it into the vocabulary.)
 inline constexpr std::string_view kValueBreak = "\xF4\x8F\xBF\xBD";
 
 // The text of each full-text column of a document (kTextColumns of them):

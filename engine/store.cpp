@@ -459,8 +459,7 @@ Status open_index(Store &s, const char *uid, bool write, std::optional<Transacti
 
 Status has_current_form(Store &s, const IndexInfo &info, bool &current)
 {
-    Statement sel(s.db(), "SELECT 1 FROM " + info.vocabulary_table() + " WHERE term = ?1");
-    sel.bind(1, kValueBreak);
+    Statement sel(s.db(), "SELECT 1 FROM " + info.vocabulary_table() + " WHERE term = ''");
     current = sel.step();
     return sel.status();
 }
@@ -519,8 +518,8 @@ Status create_index(Store &s, std::string_view uid, std::string_view primary_key
                       "CREATE TABLE " + info.fields_table() +
                       "(name TEXT PRIMARY KEY, count INTEGER NOT NULL) WITHOUT ROWID;"
                       "CREATE TABLE " + info.vocabulary_table() + "(term TEXT PRIMARY KEY) WITHOUT ROWID;"
-                      // This index's texts have the current form (kValueBreak, U+10FFFD).
-                      "INSERT INTO " + info.vocabulary_table() + "(term) VALUES(char(1114109));";
+                      // This index's texts have the current form (see kValueBreak).
+                      "INSERT INTO " + info.vocabulary_table() + "(term) VALUES('');";
     return s.exec(sql.c_str());
 }
 

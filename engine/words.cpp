@@ -129,26 +129,32 @@ std::string_view letter_folding(char32_t c)
 
 void fold_letters(std::string &text, std::size_t from)
 {
-    // Every letter folded has one of these lead bytes in UTF-8.
+    // Every letter folded has one of these lead bytes in UTF-8. Only what
+    // follows the first of them is rewritten: a column grows by one value
+    // at a time, and copying it whole for each value made a document of
+    // many accented values quadratic to add and to delete.
     auto lead = [](char b) {
         const unsigned char c = static_cast<unsigned char>(b);
         return c == 0xC3 || c == 0xC4 || c == 0xC5 || c == 0xE1 || c == 0xEF;
     };
-    if (std::none_of(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), lead)) return;
-    std::string out(text, 0, from);
-    out.reserve(text.size());
-    for (std::size_t i = from; i < text.size();) {
+    const auto first = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), lead);
+    if (first == text.end()) return;
+    const std::size_t start_at = static_cast<std::size_t>(first - text.begin());
+    std::string tail;
+    tail.reserve(text.size() - start_at);
+    for (std::size_t i = start_at; i < text.size();) {
         const std::size_t start = i;
         const char32_t c = decode_char(text, i);
         if (c >= 0xFF01 && c <= 0xFF5E) {
-            out += static_cast<char>(c - 0xFF01 + 0x21);  // full-width forms of ASCII
+            tail += static_cast<char>(c - 0xFF01 + 0x21);  // full-width forms of ASCII
         } else if (std::string_view to = letter_folding(c); !to.empty()) {
-            out += to;
+            tail += to;
         } else {
-            out.append(text, start, i - start);
+            tail.append(text, start, i - start);
         }
     }
-    text.swap(out);
+    text.resize(start_at);
+    text += tail;
 }
 
 void append_segmented(std::string &out, std::string_view text, bool fold)
