@@ -100,6 +100,15 @@ TEST_F(Ranking, EveryWordOneEditAwayMatchesHoweverManyThereAre)
     ASSERT_EQ(hits.size(), 41u);
     EXPECT_EQ(hits[0], 1);
     EXPECT_TRUE(std::find(hits.begin(), hits.end(), 26) != hits.end()) << "housz";
+    // As the word being typed, its prefix neighbours count too: 25 more,
+    // each its own neighbour of "house" ("aouse", "bouse"...).
+    exec("BEGIN");
+    for (char c = 'a'; c <= 'z'; ++c)
+        if (c != 'h') add({std::string(1, c) + "ousekeeping"});
+    exec("COMMIT");
+    hits = search("house", 100, &total);
+    EXPECT_EQ(total, 66);
+    EXPECT_EQ(hits.size(), 66u);
 }
 
 TEST_F(Ranking, EveryUnitMatchesUnlessNoneHasThemAll)
