@@ -66,7 +66,9 @@ void append_segmented_raw(std::string &out, std::string_view text);
 // in place (the length never changes).
 void fold_accents(std::string &text, std::size_t from = 0);
 // Folds what the tokenizer leaves of text[from..] that people type in
-// other letters: ł as l, ß as ss, æ as ae, ﬁ as fi, full-width A as A...
+// other letters: ł as l, ß as ss, æ as ae, ﬁ as fi, full-width A as A,
+// half-width ｶ as カ; and joins what people type as one letter: か and a
+// voicing mark as が, Hangul written letter by letter as its syllables.
 void fold_letters(std::string &text, std::size_t from = 0);
 
 // The word that stands between two string values sharing a column: the

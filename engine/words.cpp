@@ -127,30 +127,98 @@ std::string_view letter_folding(char32_t c)
 }
 }  // namespace
 
+namespace {
+// Half-width katakana, U+FF66 to U+FF9D, as the full-width letters people
+// also type.
+constexpr std::u32string_view kHalfWidthKana =
+    U"ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワン";
+static_assert(kHalfWidthKana.size() == 0xFF9D - 0xFF66 + 1);
+
+// The one letter a kana and a following voicing mark (U+3099) or
+// semi-voicing mark (U+309A) make, as typed: か and ゙ are が. 0 when they
+// stay apart. Katakana sit 0x60 after their hiragana.
+char32_t voiced_kana(char32_t base, bool semi)
+{
+    const char32_t k = base >= 0x30A1 && base <= 0x30F6 ? base - 0x60 : base;
+    const bool ha_row = k >= 0x306F && k <= 0x307B && (k - 0x306F) % 3 == 0;  // は ひ ふ へ ほ
+    if (semi) return ha_row ? base + 2 : 0;
+    if ((k >= 0x304B && k <= 0x3061 && (k - 0x304B) % 2 == 0) || k == 0x3064 || k == 0x3066 || k == 0x3068 ||
+        ha_row || base == 0x309D || base == 0x30FD)
+        return base + 1;
+    if (base == 0x3046) return 0x3094;                      // う
+    if (base == 0x30A6) return 0x30F4;                      // ウ
+    if (base >= 0x30EF && base <= 0x30F2) return base + 8;  // ワ ヰ ヱ ヲ
+    return 0;
+}
+}  // namespace
+
+// Every character fold_letters changes, and every kana or Hangul letter a
+// mark or vowel may join, begins with one of these bytes in UTF-8.
+static bool may_fold(char b)
+{
+    const unsigned char c = static_cast<unsigned char>(b);
+    return c == 0xC3 || c == 0xC4 || c == 0xC5 || c == 0xE1 || c == 0xE3 || c == 0xEF;
+}
+
 void fold_letters(std::string &text, std::size_t from)
 {
-    // Every letter folded has one of these lead bytes in UTF-8. Only what
-    // follows the first of them is rewritten: a column grows by one value
-    // at a time, and copying it whole for each value made a document of
-    // many accented values quadratic to add and to delete.
-    auto lead = [](char b) {
-        const unsigned char c = static_cast<unsigned char>(b);
-        return c == 0xC3 || c == 0xC4 || c == 0xC5 || c == 0xE1 || c == 0xEF;
-    };
-    const auto first = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), lead);
+    // Only what follows the first byte that may fold is rewritten: a column
+    // once grew by one value at a time and was copied whole for each, which
+    // made a document of many accented values quadratic to add and delete.
+    const auto first = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), may_fold);
     if (first == text.end()) return;
     const std::size_t start_at = static_cast<std::size_t>(first - text.begin());
     std::string tail;
     tail.reserve(text.size() - start_at);
+    std::size_t last_at = std::string::npos;  // where the last letter a mark may join begins in tail
+    char32_t last = 0;
     for (std::size_t i = start_at; i < text.size();) {
         const std::size_t start = i;
-        const char32_t c = decode_char(text, i);
+        char32_t c = decode_char(text, i);
+        bool mapped = true;  // c is no longer what text holds at start
+        if (c >= 0xFF66 && c <= 0xFF9D) c = kHalfWidthKana[c - 0xFF66];
+        else if (c == 0xFF9E) c = 0x3099;
+        else if (c == 0xFF9F) c = 0x309A;
+        else mapped = false;
+        if (c == 0x3099 || c == 0x309A) {
+            if (char32_t joined = last_at == std::string::npos ? 0 : voiced_kana(last, c == 0x309A)) {
+                tail.resize(last_at);
+                append_utf8(tail, joined);
+                last_at = std::string::npos;
+                continue;
+            }
+        } else if (c >= 0x1100 && c <= 0x1112) {
+            // Hangul written as its letters (as file names often are): a
+            // leading consonant, a vowel and perhaps a final consonant are
+            // the one syllable people type.
+            std::size_t j = i;
+            const char32_t v = j < text.size() ? decode_char(text, j) : 0;
+            if (v >= 0x1161 && v <= 0x1175) {
+                char32_t syllable = 0xAC00 + ((c - 0x1100) * 21 + (v - 0x1161)) * 28;
+                std::size_t k = j;
+                const char32_t t = k < text.size() ? decode_char(text, k) : 0;
+                if (t >= 0x11A8 && t <= 0x11C2) {
+                    syllable += t - 0x11A7;
+                    j = k;
+                }
+                i = j;
+                append_utf8(tail, syllable);
+                last_at = std::string::npos;
+                continue;
+            }
+        }
+        last_at = std::string::npos;
         if (c >= 0xFF01 && c <= 0xFF5E) {
             tail += static_cast<char>(c - 0xFF01 + 0x21);  // full-width forms of ASCII
         } else if (std::string_view to = letter_folding(c); !to.empty()) {
             tail += to;
         } else {
-            tail.append(text, start, i - start);
+            last_at = tail.size();
+            last = c;
+            if (mapped)
+                append_utf8(tail, c);
+            else
+                tail.append(text, start, i - start);  // ill-formed bytes stay as they were
         }
     }
     text.resize(start_at);
@@ -160,9 +228,16 @@ void fold_letters(std::string &text, std::size_t from)
 void append_segmented(std::string &out, std::string_view text, bool fold)
 {
     const std::size_t from = out.size();
-    append_segmented_raw(out, text);
+    if (fold && std::any_of(text.begin(), text.end(), may_fold)) {
+        // Folded before characters are set apart: a voicing mark must still
+        // sit next to its kana.
+        std::string folded(text);
+        fold_letters(folded);
+        append_segmented_raw(out, folded);
+    } else {
+        append_segmented_raw(out, text);
+    }
     fold_accents(out, from);
-    if (fold) fold_letters(out, from);
 }
 
 void append_segmented_raw(std::string &out, std::string_view text)

@@ -203,8 +203,11 @@ TEST_F(SearchTest, LettersPeopleTypeOtherwiseMatch)
       {"id":3,"title":"ÆSIR and the Œuvre"},
       {"id":4,"title":"København, Đà Lạt"},
       {"id":5,"title":"ﬁnance ＡＢＣ"},
-      {"id":6,"title":"Kırmızı"}])"),
-              6);
+      {"id":6,"title":"Kırmızı"},
+      {"id":7,"title":"ｺｰﾋｰ"},
+      {"id":8,"title":"か\u3099っこう"},
+      {"id":9,"title":"\u1112\u1161\u11ab\u1100\u1173\u11af"}])"),
+              9);
     struct Case {
         const char *query;
         Ids want;
@@ -212,6 +215,8 @@ TEST_F(SearchTest, LettersPeopleTypeOtherwiseMatch)
         {"lodz", {"1"}},          {"ŁÓDŹ", {"1"}},   {"hauptstrasse", {"2"}}, {"HAUPTSTRAẞE", {"2"}},
         {"aesir oeuvre", {"3"}},  {"kobenhavn", {"4"}}, {"da lat", {"4"}},     {"finance abc", {"5"}},
         {"ﬁnance", {"5"}},       {"kirmizi", {"6"}}, {"hauptstrase", {"2"}},  // and a typo on top
+        {"コーヒー", {"7"}},       {"ｺｰﾋｰ", {"7"}},    {"がっこう", {"8"}},      // half-width; voicing joined
+        {"かっこう", {}},           {"한글", {"9"}},                             // a different word; Hangul
     };
     for (const Case &c : cases) EXPECT_EQ(search("l", c.query).ids, c.want) << c.query;
 }
