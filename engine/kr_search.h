@@ -65,11 +65,11 @@ void append_segmented_raw(std::string &out, std::string_view text);
 // Folds accented Greek and Cyrillic letters of text[from..] to their bases,
 // in place (the length never changes).
 void fold_accents(std::string &text, std::size_t from = 0);
-// Folds what the tokenizer leaves of text[from..] that people type in
+// Folds what the tokenizer leaves of text that people type in
 // other letters: ł as l, ß as ss, æ as ae, ﬁ as fi, full-width A as A,
 // half-width ｶ as カ; and joins what people type as one letter: か and a
 // voicing mark as が, Hangul written letter by letter as its syllables.
-void fold_letters(std::string &text, std::size_t from = 0);
+void fold_letters(std::string &text);
 
 // The word that stands between two string values sharing a column: the
 // elements of an array, the values of a nested object, the attributes past

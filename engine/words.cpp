@@ -160,12 +160,10 @@ static bool may_fold(char b)
     return c == 0xC3 || c == 0xC4 || c == 0xC5 || c == 0xE1 || c == 0xE3 || c == 0xEF;
 }
 
-void fold_letters(std::string &text, std::size_t from)
+void fold_letters(std::string &text)
 {
-    // Only what follows the first byte that may fold is rewritten: a column
-    // once grew by one value at a time and was copied whole for each, which
-    // made a document of many accented values quadratic to add and delete.
-    const auto first = std::find_if(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), may_fold);
+    // Only what follows the first byte that may fold is rewritten.
+    const auto first = std::find_if(text.begin(), text.end(), may_fold);
     if (first == text.end()) return;
     const std::size_t start_at = static_cast<std::size_t>(first - text.begin());
     std::string tail;
@@ -187,6 +185,13 @@ void fold_letters(std::string &text, std::size_t from)
                 last_at = std::string::npos;
                 continue;
             }
+        } else if (c >= 0x11A8 && c <= 0x11C2 && last_at != std::string::npos && last >= 0xAC00 && last <= 0xD7A3 &&
+                   (last - 0xAC00) % 28 == 0) {
+            // A final consonant after a syllable that has none: one syllable.
+            tail.resize(last_at);
+            append_utf8(tail, last + (c - 0x11A7));
+            last_at = std::string::npos;
+            continue;
         } else if (c >= 0x1100 && c <= 0x1112) {
             // Hangul written as its letters (as file names often are): a
             // leading consonant, a vowel and perhaps a final consonant are

@@ -104,7 +104,7 @@ TEST(Segmenting, FoldsLettersPeopleTypeOtherwise)
         {"plain 東京", "plain  東  京 "},
         {"ｺｰﾋｰ ｶﾞｯｺｳ ﾊﾟﾝ", " コ  ー  ヒ  ー   ガ  ッ  コ  ウ   パ  ン "},  // half-width, marks joined
         {"か\u3099っこう ハ\u309A ゙", " が  っ  こ  う   パ  ゙"},  // decomposed; a lone mark stays
-        {"\u1112\u1161\u11AB\u1100\u1173\u11AF \u1100x", "한글 \u1100x"},  // Hangul letter by letter
+        {"\u1112\u1161\u11AB\u1100\u1173\u11AF \u1100x \uAC00\u11A8", "한글 \u1100x 각"},  // Hangul letter by letter
     };
     for (const Case &c : cases) {
         std::string out = "Ł:";
