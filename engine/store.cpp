@@ -523,7 +523,6 @@ Status create_index(Store &s, std::string_view uid, std::string_view primary_key
     return s.exec(sql.c_str());
 }
 
-
 // Removes a row from the contentless full-text table: ?1 its rowid, then
 // the exact texts it was inserted with, one per column.
 Statement fulltext_delete(Store &s, const IndexInfo &info)

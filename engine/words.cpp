@@ -125,9 +125,7 @@ std::string_view letter_folding(char32_t c)
     }
     return {};
 }
-}  // namespace
 
-namespace {
 // Half-width katakana, U+FF66 to U+FF9D, as the full-width letters people
 // also type.
 constexpr std::u32string_view kHalfWidthKana =
@@ -150,15 +148,15 @@ char32_t voiced_kana(char32_t base, bool semi)
     if (base >= 0x30EF && base <= 0x30F2) return base + 8;  // ワ ヰ ヱ ヲ
     return 0;
 }
-}  // namespace
 
 // Every character fold_letters changes, and every kana or Hangul letter a
 // mark or vowel may join, begins with one of these bytes in UTF-8.
-static bool may_fold(char b)
+bool may_fold(char b)
 {
     const unsigned char c = static_cast<unsigned char>(b);
     return c == 0xC3 || c == 0xC4 || c == 0xC5 || c == 0xE1 || c == 0xE3 || c == 0xEF;
 }
+}  // namespace
 
 void fold_letters(std::string &text)
 {
@@ -413,8 +411,8 @@ Status Tokenizer::open(sqlite3 *db)
 }
 
 namespace {
-// Only documents hold kValueBreak as a word: a query typing it alone
-// would match every break, and in the vocabulary it marks the index.
+// Only documents hold kValueBreak as a word: a query typing it alone would
+// match every break, and as a typo or prefix candidate it would only cost.
 void add_token(std::vector<Tokenizer::Token> &out, std::string_view token, int start, int end)
 {
     if (token != kValueBreak) out.push_back({std::string(token), start, end});
