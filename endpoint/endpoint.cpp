@@ -11,6 +11,13 @@
  * read. The checks come before the engine start: a refused request costs no
  * store opening. The key check (when a key is configured) comes first of
  * all, so a caller without the key learns nothing about names or the store.
+ *
+ * The web server resolves "." and ".." path segments (%2E too) before it
+ * routes, as URL rules allow: DELETE /indexes/a/documents/.. reaches the
+ * program as DELETE /indexes/a. A client that pastes an id into a path
+ * unchecked never means that, so the request as it was sent (REQUEST_URI)
+ * is looked at, and one whose path held such a segment is refused. So is
+ * one whose path held %00, where PATH_INFO would end.
  */
 #include <string.h>
 
@@ -87,6 +94,40 @@ static int kr_take_query(char *dst, size_t size, const char *name, size_t limit,
     return 0;
 }
 
+/* Whether the path of a request target (up to its '?') holds a segment of
+ * one or two dots, each written as '.' or as %2E. */
+static int kr_has_dot_segment(const char *target)
+{
+    const char *p = target;
+    while (*p != '\0' && *p != '?' && *p != '#') {
+        int dots = 0, other = 0;
+        for (; *p != '\0' && *p != '?' && *p != '#' && *p != '/'; ++dots) {
+            if (*p == '.') {
+                p += 1;
+            } else if (p[0] == '%' && p[1] == '2' && (p[2] == 'E' || p[2] == 'e')) {
+                p += 3;
+            } else {
+                other = 1;
+                p += 1;
+            }
+        }
+        if (!other && (dots == 1 || dots == 2))
+            return 1;
+        if (*p == '/')
+            ++p;
+    }
+    return 0;
+}
+
+/* Whether the path of a request target holds %00: decoded into PATH_INFO,
+ * it would end the path there, and /indexes/a%00/documents/7 would name
+ * index "a" itself. */
+static int kr_has_encoded_nul(const char *target)
+{
+    const char *nul = strstr(target, "%00");
+    return nul != NULL && nul < target + strcspn(target, "?#");
+}
+
 static int kr_choose_index(KrRequest *req)
 {
     if (req->route.index_uid[0] != '\0') {
@@ -120,6 +161,16 @@ int kr_endpoint_start(KrRequest *req, int flags)
     int open_request = (flags & KR_START_OPEN_GET) && strcmp(cgi_method(), "GET") == 0;
     if (!open_request && kr_check_access() != 0)
         return -1;
+    const char *target = cgi_env("REQUEST_URI", "");
+    if (kr_has_dot_segment(target)) {
+        kr_refuse("bad_request",
+                  "The path must not hold a . or .. segment: resolved, it would name another resource.");
+        return -1;
+    }
+    if (kr_has_encoded_nul(target)) {
+        kr_refuse("bad_request", "The path must not hold an encoded NUL byte (%00).");
+        return -1;
+    }
     const char *path = cgi_path_info();
     kr_parse_route(path, &req->route);
     if (kr_check_path(path, &req->route, flags) != 0)

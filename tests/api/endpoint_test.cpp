@@ -130,6 +130,45 @@ TEST_F(EndpointTest, RefusesCutNamesBeforeTheEngine)
     kr_endpoint_stop();
 }
 
+TEST_F(EndpointTest, RefusesPathsTheServerResolvedOrCut)
+{
+    /* The web server hands over PATH_INFO with dot segments resolved and
+     * %00 decoded; only the request as sent tells what was named. */
+    const std::string dots = error_reply(
+        400, "bad_request", "The path must not hold a . or .. segment: resolved, it would name another resource.");
+    const std::string nul = error_reply(400, "bad_request", "The path must not hold an encoded NUL byte (%00).");
+    struct Case {
+        const char *label;
+        const char *request_uri;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"two dots last", "/indexes/a/documents/..", dots},
+        {"encoded dots", "/indexes/a/documents/%2E%2e", dots},
+        {"one dot inside", "/indexes/a/./documents/7", dots},
+        {"dots then more", "/indexes/a/documents/../../b", dots},
+        {"dots before the query", "/indexes/a/documents/..?id=7", dots},
+        {"encoded NUL", "/indexes/a%00/documents/7", nul},
+        {"three dots are a name", "/indexes/a/documents/...", ""},
+        {"dots inside a name", "/indexes/a/documents/a..b", ""},
+        {"dots in the query", "/indexes/a/search?q=../.%2E", ""},
+        {"NUL in the query", "/indexes/a/documents/7?x=%00", ""},
+        {"runs of slashes", "//indexes//a/documents/7", ""},
+    };
+    for (const Case &c : cases) {
+        KrRequest req;
+        request({"DELETE", "/indexes/a/documents/7"});
+        setenv("REQUEST_URI", c.request_uri, 1);
+        kr_storage_reset();
+        fake_engine_reset();
+        int rc = -2;
+        EXPECT_EQ(capture([&] { rc = kr_endpoint_start(&req, kDocs); }), c.expected) << c.label;
+        EXPECT_EQ(rc, c.expected.empty() ? 0 : -1) << c.label;
+        kr_endpoint_stop();
+        EXPECT_EQ(fake_engine_trace(), c.expected.empty() ? "korrin_init korrin_cleanup" : "") << c.label;
+    }
+}
+
 TEST_F(EndpointTest, EngineStartFailureAnswers500)
 {
     KrRequest req;

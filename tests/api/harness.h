@@ -23,6 +23,7 @@ inline const char *const kCgiVars[] = {
     "POST_BODY_FILE", "HTTP_AUTHORIZATION", "KORRIN_MASTER_KEY", "index",
     "name",           "uid",         "id",                 "format",
     "q",              "query",       "limit",              "offset",
+    "REQUEST_URI",
 };
 
 /* A request: fields left empty stay unset. */

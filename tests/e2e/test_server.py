@@ -31,6 +31,7 @@ class StaticPage(ServerCase):
             ("/", "text/html; charset=utf-8", b"<p>sandbox</p>"),
             ("/?index=movies", "text/html; charset=utf-8", b"<p>sandbox</p>"),
             ("/index.html", "text/html; charset=utf-8", b"<p>sandbox</p>"),
+            ("////", "text/html; charset=utf-8", b"<p>sandbox</p>"),
             ("/app.js", "text/javascript; charset=utf-8", b"let a = 1;"),
             ("/style.css?v=2", "text/css; charset=utf-8", b"p {}"),
         ]
@@ -103,8 +104,25 @@ class LighttpdOwnReplies(ServerCase):
                 head = ("DELETE %s HTTP/1.1\r\nHost: x" % path).encode()
                 r = rawhttp.send(self.server.port, head, b"")
                 self.assertEqual(r.status, 400, (path, r.body))
+                self.assertIn(b'"code":"bad_request"', r.body, path)
         for uid in ("dots", "victim"):
             self.assertIn(b'"a"', self.call("GET", "/indexes/%s/documents" % uid).body, uid)
+
+    def test_paths_and_queries_reach_the_programs_as_sent(self):
+        r = self.call("POST", "/indexes/paths/documents", b'[{"id":"1","t":"alien heat"}]')
+        self.assertEqual(r.status, 200, r.body)
+        # Runs of slashes are one separator.
+        self.assertReply(self.call("GET", "/indexes//paths/documents//1"), 200,
+                         {"id": "1", "t": "alien heat"}, what="runs of slashes")
+        self.assertEqual(self.call("GET", "//indexes/paths").json()["uid"], "paths")
+        # A control character in the query is text to search for.
+        r = self.call("GET", "/indexes/paths/search?q=alien%09heat")
+        self.assertEqual(r.status, 200, r.body)
+        self.assertEqual((r.json()["query"], len(r.json()["hits"])), ("alien\theat", 1))
+        # %00 would end the path the program sees: /indexes/paths itself.
+        r = self.call("DELETE", "/indexes/paths%00junk")
+        self.assertError(r, 400, "bad_request", what="DELETE with %00")
+        self.assertEqual(self.call("GET", "/indexes/paths").status, 200)
 
 
 if __name__ == "__main__":
