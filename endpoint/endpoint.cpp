@@ -158,7 +158,9 @@ static int kr_choose_document(KrRequest *req)
 int kr_endpoint_start(KrRequest *req, int flags)
 {
     memset(req, 0, sizeof *req);
-    int open_request = (flags & KR_START_OPEN_GET) && strcmp(cgi_method(), "GET") == 0;
+    const char *method = cgi_method();
+    int open_request = (flags & KR_START_OPEN_GET)
+                       && (strcmp(method, "GET") == 0 || strcmp(method, "HEAD") == 0);
     if (!open_request && kr_check_access() != 0)
         return -1;
     const char *target = cgi_env("REQUEST_URI", "");

@@ -21,7 +21,7 @@ enum {
     KR_START_ENGINE = 1,   /* start the engine; 500 reply when it cannot */
     KR_START_INDEX = 2,    /* choose the index uid: path, then "index", "name", "uid" */
     KR_START_DOCUMENT = 4, /* choose the document id: path, then "id" */
-    KR_START_OPEN_GET = 8, /* a GET needs no key even when one is configured */
+    KR_START_OPEN_GET = 8, /* a GET or HEAD needs no key even when one is configured */
 };
 
 /* Returns 0 when the handler may run with *req filled; otherwise the reply

@@ -72,6 +72,7 @@ TEST_F(AccessTest, SharedStartChecksBeforeAnythingElse)
         {"right key", {"GET", "/indexes/movies/documents/1"}, docs, "Bearer k", "", "korrin_init"},
         {"status GET is open", {"GET", "/status"}, KR_START_OPEN_GET, NULL, "", ""},
         {"status unset method is open", {{}, "/status"}, KR_START_OPEN_GET, NULL, "", ""},
+        {"status HEAD is open", {"HEAD", "/status"}, KR_START_OPEN_GET, NULL, "", ""},
         {"status POST is not", {"POST", "/status"}, KR_START_OPEN_GET, NULL, kMissing, ""},
         {"not found needs the key", {"GET", "/elsewhere"}, 0, NULL, kMissing, ""},
     };
