@@ -150,7 +150,10 @@
   }
 
   const indexPath = (uid) => '/indexes/' + encodeURIComponent(uid);
-  const docPath = (uid, id) => indexPath(uid) + '/documents/' + encodeURIComponent(id);
+  // A path segment holds at most 127 bytes, an id up to 511: a longer id
+  // goes in the query, which the documents routes read the same way.
+  const docPath = (uid, id) => indexPath(uid) + '/documents' +
+    (new TextEncoder().encode(String(id)).length > 127 ? '?id=' : '/') + encodeURIComponent(id);
 
   /* ---- master key --------------------------------------------------- */
 

@@ -269,6 +269,22 @@ test('a late reply to an older search never replaces a newer one', async () => {
   await page.close();
 });
 
+test('a document whose id is too long for a path opens and deletes', async () => {
+  const id = 'x'.repeat(300);
+  await seedIndex('longid', JSON.stringify({ id, title: 'Stalker' }) + '\n');
+  const page = await openPage(server.url + '/#longid');
+  await search(page, 'stalker');
+  await page.click(`button[aria-label="Open document ${id}"]`);
+  await waitText(page, '#doc-json', /"title": "Stalker"/, 'document viewer');
+  await page.click('#doc-delete');
+  await waitText(page, '#doc-msg', /Confirm delete/, 'confirmation request');
+  await page.click('#doc-delete');
+  await waitText(page, '#doc-msg', /deleted\.$/, 'deletion reply');
+  assert.equal((await api(server.url, 'GET', `/indexes/longid/documents?id=${id}`)).status, 404);
+  assert.deepEqual(page.scriptErrors, [], 'the page threw');
+  await page.close();
+});
+
 test('every control has a name a screen reader can say', async () => {
   await seedIndex('named', fixtureText());
   const page = await openPage(server.url + '/#named');
