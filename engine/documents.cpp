@@ -180,6 +180,9 @@ Status Batch::invalid()
 
 Status Batch::parse(std::string_view body)
 {
+    // Editors on Windows start UTF-8 files with a byte order mark; JSON may
+    // ignore it, and a file saved that way should go in as it is.
+    if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
     body_ = body;
     std::size_t start = 0;
     while (start < body.size() && is_space(body[start])) ++start;

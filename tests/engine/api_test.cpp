@@ -183,12 +183,14 @@ TEST_F(AddsTest, BodyFormsAndCounts)
         {"{\"id\":4}\n{\"id\":5}", 2},
         {"\r\n{\"id\":6}\r\n\r\n  \n{\"id\":7}\r\n", 2},
         {R"([{"id":8},{"id":8,"v":2},{"id":8,"v":3}])", 3},
+        {"\xEF\xBB\xBF[{\"id\":9}]", 1},
+        {"\xEF\xBB\xBF{\"id\":10}\n{\"id\":11}", 2},
     };
     for (const auto &c : cases) EXPECT_EQ(add("forms", c.body), c.count) << c.body;
     EXPECT_EQ(get("forms", "8"), R"({"id":8,"v":3})");
     const char *stats = korrin_index_stats_json("forms");
     ASSERT_NE(stats, nullptr);
-    EXPECT_EQ(std::string(stats), R"({"document_count":8,"is_indexing":false,"field_distribution":{"id":8,"v":1}})");
+    EXPECT_EQ(std::string(stats), R"({"document_count":11,"is_indexing":false,"field_distribution":{"id":11,"v":1}})");
 }
 
 TEST_F(AddsTest, EmptyBatchCreatesNoIndex)
