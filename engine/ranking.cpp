@@ -6,7 +6,8 @@
  * document matches. Among those documents, a document's rank is the first
  * bucket, in this order, whose full-text query matches it:
  *   1. units matched: when units were dropped, documents that also have
- *      some of the later ones, most first;
+ *      some of the later ones, most first (each such level ranked by the
+ *      criteria below, on an index of up to kRankLaterUpTo documents);
  *   2. typos in total: 0, 1, 2, ...;
  *   3. proximity: in order and adjacent, close (NEAR), nearby, anywhere;
  *   4. column: all matched words within the first column, the first two, ...;
@@ -50,6 +51,9 @@ constexpr int kMaxTypoLevels = 4;             // typo buckets before the rest sh
 constexpr std::size_t kMaxExpansion = 48;     // words a prefix is spelled out as
 constexpr std::size_t kIndexedPrefix = 2;     // prefixes the full-text index keeps
 constexpr std::size_t kLaterUnits = 3;        // dropped units that rank what is left
+// Indexes up to this size rank the documents that have later units by the
+// whole cascade; their lists are short enough to read to the end.
+constexpr std::int64_t kRankLaterUpTo = 100000;
 
 // One way a unit can match, in one or more forms: FTS5 phrases such as
 // "new" + "york", "yor"*, or the vocabulary's words that begin with "yor".
@@ -588,41 +592,16 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     }
     if (out.total == 0 || need <= 0) return Status::ok();
 
-    // More query words matched first. Every document here has the first k
-    // units and none has unit k too, but some may have later ones: those
-    // with more of the next kLaterUnits go first, then by typos, then in
-    // listing order. A level holding few documents is read to the end of
-    // their lists, so the levels are kept few and are not split further
-    // (split like the rest, a query of nine words with the second unknown
-    // took 570 ms on a million documents instead of 29), and with more
-    // than one later unit, one probe first skips them all when no document
-    // has any.
-    std::vector<std::string> later;
-    for (std::size_t i = k + 1; i < n && later.size() < kLaterUnits; ++i) later.push_back(plan.any_way(i));
-    bool any = !later.empty();
-    if (later.size() > 1)
-        if (Status st = walker.any_left("(" + level_expr[levels] + ") AND " + some_of(later, 1), any); !st.is_ok())
-            return st;
-    for (std::size_t m = later.size(); any && m >= 1 && !walker.full(); --m) {
-        const std::string extra = some_of(later, m);
-        for (int t = 0; t <= levels && !walker.full(); ++t)
-            if (Status st = walker.take("(" + level_expr[t] + ") AND " + extra); !st.is_ok()) return st;
-    }
-
-    // The rest of the cascade. A probe over a slow prefix merges its words'
-    // lists in full, as dear as the walks it would spare below a column
-    // level, so those levels are walked unprobed.
+    // Below the typo level, one level's cascade: proximity, then columns,
+    // then whole words before prefixes. `extra`, when given, is ANDed to
+    // every bucket (the later units a level must also have); proximity and
+    // columns concern the first k units only.
+    // A probe over a slow prefix merges its words' lists in full, as dear as
+    // the walks it would spare below a column level, so those levels are
+    // walked unprobed.
     const bool probe_columns = !(k == n && plan.units().back().slow_prefix);
-    for (int t = 0; t <= levels && !walker.full(); ++t) {
-        Bucket level{k, t == levels ? most : t, Match::any};
-        const std::string &all = level_expr[t];
-        // With nothing placed yet, the count already told whether the
-        // first level holds a document: a slow prefix is merged once less.
-        any = true;
-        if (most > 0 && !(t == 0 && without_typos && out.rowids.empty()))
-            if (Status st = walker.any_left(all, any); !st.is_ok()) return st;
-        if (!any) continue;
-
+    auto rank_level = [&](const Bucket &level, const std::string &all, const std::string &extra) -> Status {
+        auto with = [&](const std::string &expr) { return extra.empty() ? expr : "(" + expr + ") AND " + extra; };
         // Proximity: as a phrase in query order, close, nearby, anywhere.
         std::vector<int> gaps;
         if (k > 1) gaps = {-1, static_cast<int>(k) - 1, 8 * (static_cast<int>(k) - 1)};
@@ -634,7 +613,7 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
             if (within.empty()) continue;
             bool near_any = true;
             if (!anywhere)
-                if (Status st = walker.any_left(within, near_any); !st.is_ok()) return st;
+                if (Status st = walker.any_left(with(within), near_any); !st.is_ok()) return st;
             if (!near_any) continue;
             // With the last word typed so far, whole words go before prefixes:
             // the bucket's whole-word matches, then what only a prefix adds
@@ -658,15 +637,61 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
             for (int columns = 1; columns <= kTextColumns && !walker.full(); ++columns) {
                 bool column_any = true;
                 if (probe_columns && columns < kTextColumns)
-                    if (Status st = walker.any_left(in_columns(columns, within), column_any); !st.is_ok())
+                    if (Status st = walker.any_left(with(in_columns(columns, within)), column_any); !st.is_ok())
                         return st;
                 if (!column_any) continue;
                 if (!whole_only.empty())
-                    if (Status st = walker.take(in_columns(columns, whole_only)); !st.is_ok()) return st;
+                    if (Status st = walker.take(with(in_columns(columns, whole_only))); !st.is_ok()) return st;
                 if (rest && !walker.full())
-                    if (Status st = walker.take(in_columns(columns, *rest)); !st.is_ok()) return st;
+                    if (Status st = walker.take(with(in_columns(columns, *rest))); !st.is_ok()) return st;
             }
         }
+        return Status::ok();
+    };
+
+    // More query words matched first. Every document here has the first k
+    // units and none has unit k too, but some may have later ones: those
+    // with more of the next kLaterUnits go first, then by typos. On a small
+    // index each such level is then ranked like the rest; on a large one it
+    // goes in listing order. A level holding few documents is read to the
+    // end of their lists, once per bucket: split like the rest, a query of
+    // nine words with the second unknown took 570 ms on a million documents
+    // instead of 29. With more than one later unit, one probe first skips
+    // them all when no document has any.
+    const bool rank_later = tables.document_count <= kRankLaterUpTo;
+    std::vector<std::string> later;
+    for (std::size_t i = k + 1; i < n && later.size() < kLaterUnits; ++i) later.push_back(plan.any_way(i));
+    bool any = !later.empty();
+    if (later.size() > 1)
+        if (Status st = walker.any_left("(" + level_expr[levels] + ") AND " + some_of(later, 1), any); !st.is_ok())
+            return st;
+    for (std::size_t m = later.size(); any && m >= 1 && !walker.full(); --m) {
+        const std::string extra = some_of(later, m);
+        for (int t = 0; t <= levels && !walker.full(); ++t) {
+            const std::string bucket = "(" + level_expr[t] + ") AND " + extra;
+            if (!rank_later) {
+                if (Status st = walker.take(bucket); !st.is_ok()) return st;
+                continue;
+            }
+            bool here = true;
+            if (Status st = walker.any_left(bucket, here); !st.is_ok()) return st;
+            if (here)
+                if (Status st = rank_level(Bucket{k, t == levels ? most : t, Match::any}, level_expr[t], extra);
+                    !st.is_ok())
+                    return st;
+        }
+    }
+
+    // The rest of the cascade.
+    for (int t = 0; t <= levels && !walker.full(); ++t) {
+        // With nothing placed yet, the count already told whether the
+        // first level holds a document: a slow prefix is merged once less.
+        any = true;
+        if (most > 0 && !(t == 0 && without_typos && out.rowids.empty()))
+            if (Status st = walker.any_left(level_expr[t], any); !st.is_ok()) return st;
+        if (!any) continue;
+        if (Status st = rank_level(Bucket{k, t == levels ? most : t, Match::any}, level_expr[t], ""); !st.is_ok())
+            return st;
     }
     return Status::ok();
 }

@@ -141,6 +141,21 @@ TEST_F(Ranking, EveryUnitMatchesUnlessNoneHasThemAll)
     EXPECT_EQ(search("harry xyzzy wand robe cloak potter"), (Hits{2, 3, 4}));
 }
 
+TEST_F(Ranking, DocumentsWithLaterWordsAreRankedLikeTheRest)
+{
+    std::string filler;
+    for (int i = 0; i < 20; ++i) filler += " filler" + std::to_string(i);
+    add({"alpha" + filler + " beta delta"}); // 1: alpha and beta far apart
+    add({"alpha beta delta"});               // 2
+    add({"x", "alpha delta"});               // 3: second column
+    add({"alpha delta"});                    // 4
+    add({"alpha"});                          // 5: no later word
+    // The unknown word drops the rest, but delta still ranks what is left,
+    // and among those that have it closeness and columns still count.
+    EXPECT_EQ(search("alpha beta zzzz delta"), (Hits{2, 1}));
+    EXPECT_EQ(search("alpha zzzz delta"), (Hits{1, 2, 4, 3, 5}));
+}
+
 TEST_F(Ranking, FewerTyposBeforeProximityBeforeColumns)
 {
     add({"", "new and old york"});           // 1: far apart
