@@ -288,6 +288,17 @@ TEST_F(Ranking, EstimatesBeyondAThousandWhenMatchesComeInBlocks)
     }
 }
 
+TEST_F(Ranking, EstimatesABlockOfMatchesBetweenSparseEnds)
+{
+    // Neither end of the listing shows the block in the middle.
+    exec("BEGIN");
+    for (int i = 1; i <= 8000; ++i) add({i % 3 == 0 || (i > 3500 && i <= 4500) ? "bulge" : "flat"});
+    exec("COMMIT");
+    std::int64_t total = 0;
+    search("bulge", 1, &total);
+    EXPECT_NEAR(total, 2666 + 667, 50);
+}
+
 TEST_F(Ranking, CountsTypoMatchesOnceExactOnesPassAThousand)
 {
     // "holmes" and "holmas" are one typo apart: a search for "holmes" finds
