@@ -64,6 +64,9 @@ constexpr std::int64_t kRankLaterUpTo = 100000;
 struct Alternative {
     std::vector<std::string> forms;
     int typos = 0;
+    // For a prefix spelled out as several words: the prefix as one FTS5
+    // form ("hous"*), for when the words are too many to combine.
+    std::string collapsed = {};
 };
 
 struct Unit {
@@ -87,7 +90,7 @@ void split_prefix_only(Unit &u)
 {
     u.prefix_only.clear();
     for (const Alternative &a : u.prefix) {
-        Alternative rest{{}, a.typos};
+        Alternative rest{{}, a.typos, a.collapsed};
         for (const std::string &f : a.forms) {
             bool whole = false;
             for (const Alternative &w : u.whole) whole = whole || (w.typos <= a.typos && contains(w.forms, f));
@@ -190,13 +193,19 @@ public:
     }
 
     // Every unit matched within `gap` tokens of each other (gap < 0: as a
-    // phrase, in order), at most b.typos typos. Empty when there are too
-    // many combinations of alternatives to write out.
+    // phrase, in order), at most b.typos typos. A prefix spelled out as
+    // many words, combined with a word of several typo variants, soon
+    // makes too many combinations: the prefix then goes in as one FTS5
+    // prefix form, whose words FTS5 merges (no more than were spelled out).
+    // Empty when there are still too many.
     std::string near(const Bucket &b, int gap) const
     {
         std::vector<const std::string *> chosen;
         std::vector<std::string> parts;
-        if (!combine(b, 0, b.typos, chosen, gap, parts)) return {};
+        if (!combine(b, 0, b.typos, chosen, gap, false, parts)) {
+            parts.clear();
+            if (!combine(b, 0, b.typos, chosen, gap, true, parts)) return {};
+        }
         std::string out;
         for (const std::string &p : parts) {
             if (!out.empty()) out += " OR ";
@@ -249,7 +258,7 @@ private:
     }
 
     bool combine(const Bucket &b, std::size_t i, int left, std::vector<const std::string *> &chosen, int gap,
-                 std::vector<std::string> &parts) const
+                 bool collapse, std::vector<std::string> &parts) const
     {
         if (i == b.units) {
             if (parts.size() >= kMaxCombinations) return false;
@@ -267,12 +276,18 @@ private:
         std::vector<const Alternative *> options = choices(b, i);  // copy: choices() reuses its buffer
         for (const Alternative *a : options) {
             if (a->typos > left) continue;
-            for (const std::string &f : a->forms) {
+            auto with = [&](const std::string &f) {
                 chosen.push_back(&f);
-                bool ok = combine(b, i + 1, left - a->typos, chosen, gap, parts);
+                bool ok = combine(b, i + 1, left - a->typos, chosen, gap, collapse, parts);
                 chosen.pop_back();
-                if (!ok) return false;
+                return ok;
+            };
+            if (collapse && !a->collapsed.empty()) {
+                if (!with(a->collapsed)) return false;
+                continue;
             }
+            for (const std::string &f : a->forms)
+                if (!with(f)) return false;
         }
         return true;
     }
@@ -520,6 +535,7 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
         if (q.prefix) {
             Alternative a{{}, 0};
             if (Status st = prefix_forms(db, tables, cursor, word, a.forms, u.slow_prefix); !st.is_ok()) return st;
+            if (a.forms.size() > 1) a.collapsed = quoted(word) + "*";
             u.prefix.push_back(std::move(a));
         }
         int budget = typo_budget(utf8_length(word));
@@ -534,6 +550,7 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
                 if (Status st = prefix_forms(db, tables, cursor, variants.prefixes[i].text, a.forms, u.slow_prefix);
                     !st.is_ok())
                     return st;
+                if (a.forms.size() > 1) a.collapsed = quoted(variants.prefixes[i].text) + "*";
                 if (!a.forms.empty()) u.prefix.push_back(std::move(a));
             }
         }

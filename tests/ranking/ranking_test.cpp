@@ -168,6 +168,20 @@ TEST_F(Ranking, FewerTyposBeforeProximityBeforeColumns)
     EXPECT_EQ(search("sherlock holmes"), (Hits{6, 5}));
 }
 
+TEST_F(Ranking, ClosenessCountsForATypoAndAPrefixOfManyWords)
+{
+    std::string filler;
+    for (int i = 0; i < 20; ++i) filler += " filler" + std::to_string(i);
+    add({"cards" + filler + " house"}); // 1: far apart
+    add({"cards house"});               // 2
+    // Neighbours of "cardz", and words that "hous" begins: together more
+    // pairs than are written out one by one.
+    add({"carda cardy"});
+    for (char c = 'a'; c <= 'p'; ++c) add({std::string("hous") + c});
+    EXPECT_EQ(search("cardz hous", 2), (Hits{2, 1}));
+    EXPECT_EQ(search("cards hous", 2), (Hits{2, 1}));
+}
+
 TEST_F(Ranking, WholeWordBeforePrefixThenListingOrder)
 {
     add({"javascript"}); // 1
