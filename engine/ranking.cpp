@@ -51,6 +51,7 @@ constexpr std::int64_t kSampleHits = 125;
 // The cap only guards against vocabularies of near-identical codes.
 constexpr std::size_t kMaxVariants = 128;
 constexpr std::size_t kMaxCombinations = 64;  // alternatives combined for proximity
+constexpr std::size_t kMaxMergedUses = 4;     // of a merged prefix in one proximity query
 constexpr int kMaxTypoLevels = 4;             // typo buckets before the rest share one
 constexpr std::size_t kMaxExpansion = 48;     // words a prefix is spelled out as
 constexpr std::size_t kIndexedPrefix = 2;     // prefixes the full-text index keeps
@@ -67,6 +68,9 @@ struct Alternative {
     // For a prefix spelled out as several words: the prefix as one FTS5
     // form ("hous"*), for when the words are too many to combine.
     std::string collapsed = {};
+    // A prefix FTS5 merges its words' lists of in full, once for every
+    // time the form appears in a query (see Unit::slow_prefix).
+    bool merged = false;
 };
 
 struct Unit {
@@ -90,7 +94,7 @@ void split_prefix_only(Unit &u)
 {
     u.prefix_only.clear();
     for (const Alternative &a : u.prefix) {
-        Alternative rest{{}, a.typos, a.collapsed};
+        Alternative rest{{}, a.typos, a.collapsed, a.merged};
         for (const std::string &f : a.forms) {
             bool whole = false;
             for (const Alternative &w : u.whole) whole = whole || (w.typos <= a.typos && contains(w.forms, f));
@@ -197,14 +201,19 @@ public:
     // many words, combined with a word of several typo variants, soon
     // makes too many combinations: the prefix then goes in as one FTS5
     // prefix form, whose words FTS5 merges (no more than were spelled out).
-    // Empty when there are still too many.
+    // Empty when there are still too many, or when a merged prefix would
+    // appear more than kMaxMergedUses times: each costs a full merge (a
+    // word of many typo variants before a three-letter prefix took a
+    // second on a million documents).
     std::string near(const Bucket &b, int gap) const
     {
         std::vector<const std::string *> chosen;
         std::vector<std::string> parts;
-        if (!combine(b, 0, b.typos, chosen, gap, false, parts)) {
+        std::size_t merged = 0;
+        if (!combine(b, 0, b.typos, chosen, gap, false, 0, merged, parts)) {
             parts.clear();
-            if (!combine(b, 0, b.typos, chosen, gap, true, parts)) return {};
+            merged = 0;
+            if (!combine(b, 0, b.typos, chosen, gap, true, 0, merged, parts)) return {};
         }
         std::string out;
         for (const std::string &p : parts) {
@@ -258,10 +267,11 @@ private:
     }
 
     bool combine(const Bucket &b, std::size_t i, int left, std::vector<const std::string *> &chosen, int gap,
-                 bool collapse, std::vector<std::string> &parts) const
+                 bool collapse, int merged_here, std::size_t &merged, std::vector<std::string> &parts) const
     {
         if (i == b.units) {
             if (parts.size() >= kMaxCombinations) return false;
+            if (merged_here > 0 && ++merged > kMaxMergedUses) return false;
             std::string e;
             if (gap < 0) {
                 for (const std::string *f : chosen) e += (e.empty() ? "" : " + ") + *f;
@@ -278,7 +288,8 @@ private:
             if (a->typos > left) continue;
             auto with = [&](const std::string &f) {
                 chosen.push_back(&f);
-                bool ok = combine(b, i + 1, left - a->typos, chosen, gap, collapse, parts);
+                bool ok = combine(b, i + 1, left - a->typos, chosen, gap, collapse, merged_here + (a->merged ? 1 : 0),
+                                  merged, parts);
                 chosen.pop_back();
                 return ok;
             };
@@ -522,11 +533,11 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
         u.has_prefix = q.prefix;
         if (q.phrase || q.tokens.size() != 1) {
             std::string expr = phrase_expr(q.tokens);
-            u.whole.push_back({{expr}, 0});
-            if (q.prefix) u.prefix.push_back({{expr + "*"}, 0});
-            split_prefix_only(u);
             // FTS5 reads the prefix index for the phrase's last word too.
             u.slow_prefix = q.prefix && utf8_length(q.tokens.back()) != kIndexedPrefix;
+            u.whole.push_back({{expr}, 0});
+            if (q.prefix) u.prefix.push_back({{expr + "*"}, 0, {}, u.slow_prefix});
+            split_prefix_only(u);
             units.push_back(std::move(u));
             continue;
         }
@@ -534,8 +545,9 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
         u.whole.push_back({{quoted(word)}, 0});
         if (q.prefix) {
             Alternative a{{}, 0};
-            if (Status st = prefix_forms(db, tables, cursor, word, a.forms, u.slow_prefix); !st.is_ok()) return st;
+            if (Status st = prefix_forms(db, tables, cursor, word, a.forms, a.merged); !st.is_ok()) return st;
             if (a.forms.size() > 1) a.collapsed = quoted(word) + "*";
+            u.slow_prefix = u.slow_prefix || a.merged;
             u.prefix.push_back(std::move(a));
         }
         int budget = typo_budget(utf8_length(word));
@@ -547,10 +559,11 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
                 u.whole.push_back({{quoted(variants.terms[i].text)}, variants.terms[i].distance});
             for (std::size_t i = 0; i < variants.prefixes.size() && i < kMaxVariants; ++i) {
                 Alternative a{{}, variants.prefixes[i].distance};
-                if (Status st = prefix_forms(db, tables, cursor, variants.prefixes[i].text, a.forms, u.slow_prefix);
+                if (Status st = prefix_forms(db, tables, cursor, variants.prefixes[i].text, a.forms, a.merged);
                     !st.is_ok())
                     return st;
                 if (a.forms.size() > 1) a.collapsed = quoted(variants.prefixes[i].text) + "*";
+                u.slow_prefix = u.slow_prefix || a.merged;
                 if (!a.forms.empty()) u.prefix.push_back(std::move(a));
             }
         }
@@ -601,6 +614,7 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     int most = 0, levels = 0;
     std::vector<std::string> level_expr;
     bool without_typos = false;  // some document matches level_expr[0]
+    bool with_typos = false;     // counted: some document matches level_expr[levels]
     auto count_first = [&](std::size_t units) {
         k = units;
         Bucket b{k, 0, Match::any};
@@ -622,11 +636,13 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
         const bool both_ends = !(k == n && plan.units().back().slow_prefix);
         if (Status st = walker.count(level_expr[0], tables, both_ends, true, out.total); !st.is_ok()) return st;
         without_typos = out.total > 0;
+        with_typos = false;
         if (most > 0 && (out.total <= kExactTotal ||
                          (both_ends && tables.document_count - out.total > out.total / 20))) {
             std::int64_t wider = 0;
             if (Status st = walker.count(level_expr[levels], tables, both_ends, false, wider); !st.is_ok()) return st;
             out.total = std::max(out.total, wider);
+            with_typos = wider > 0;
         }
         // An estimate never passes the index itself.
         out.total = std::min(out.total, tables.document_count);
@@ -743,10 +759,13 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
 
     // The rest of the cascade.
     for (int t = 0; t <= levels && !walker.full(); ++t) {
-        // With nothing placed yet, the count already told whether the
-        // first level holds a document: a slow prefix is merged once less.
+        // The counts told whether the first level and the widest hold a
+        // document: with nothing placed yet, no probe need ask again (each
+        // merges a slow prefix in full once more).
+        if (t == 0 && !without_typos) continue;
         any = true;
-        if (most > 0 && !(t == 0 && without_typos && out.rowids.empty()))
+        const bool known = out.rowids.empty() && (t == 0 || (t == levels && with_typos));
+        if (most > 0 && !known)
             if (Status st = walker.any_left(level_expr[t], any); !st.is_ok()) return st;
         if (!any) continue;
         if (Status st = rank_level(Bucket{k, t == levels ? most : t, Match::any}, level_expr[t], ""); !st.is_ok())
