@@ -17,7 +17,8 @@
  * program as DELETE /indexes/a. A client that pastes an id into a path
  * unchecked never means that, so the request as it was sent (REQUEST_URI)
  * is looked at, and one whose path held such a segment is refused. So is
- * one whose path held %00, where PATH_INFO would end.
+ * one whose path held a control character, raw or %-encoded: lighttpd
+ * turns each into '_', and DELETE /indexes/a%01 would delete index "a_".
  */
 #include <string.h>
 
@@ -119,13 +120,27 @@ static int kr_has_dot_segment(const char *target)
     return 0;
 }
 
-/* Whether the path of a request target holds %00: decoded into PATH_INFO,
- * it would end the path there, and /indexes/a%00/documents/7 would name
- * index "a" itself. */
-static int kr_has_encoded_nul(const char *target)
+static int kr_hex(char c)
 {
-    const char *nul = strstr(target, "%00");
-    return nul != NULL && nul < target + strcspn(target, "?#");
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+        return (c | 0x20) - 'a' + 10;
+    return -1;
+}
+
+/* Whether the path of a request target (up to its '?') holds a control
+ * character (below 0x20, or 0x7F), as it stands or %-encoded. */
+static int kr_has_control(const char *target)
+{
+    for (const unsigned char *p = (const unsigned char *)target; *p != '\0' && *p != '?' && *p != '#'; ++p) {
+        int c = *p;
+        if (c == '%' && kr_hex((char)p[1]) >= 0 && kr_hex((char)p[2]) >= 0)
+            c = kr_hex((char)p[1]) * 16 + kr_hex((char)p[2]);
+        if (c < 0x20 || c == 0x7F)
+            return 1;
+    }
+    return 0;
 }
 
 static int kr_choose_index(KrRequest *req)
@@ -169,8 +184,8 @@ int kr_endpoint_start(KrRequest *req, int flags)
                   "The path must not hold a . or .. segment: resolved, it would name another resource.");
         return -1;
     }
-    if (kr_has_encoded_nul(target)) {
-        kr_refuse("bad_request", "The path must not hold an encoded NUL byte (%00).");
+    if (kr_has_control(target)) {
+        kr_refuse("bad_request", "The path must not hold a control character (%00 to %1F, or %7F).");
         return -1;
     }
     const char *path = cgi_path_info();

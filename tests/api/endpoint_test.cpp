@@ -130,13 +130,15 @@ TEST_F(EndpointTest, RefusesCutNamesBeforeTheEngine)
     kr_endpoint_stop();
 }
 
-TEST_F(EndpointTest, RefusesPathsTheServerResolvedOrCut)
+TEST_F(EndpointTest, RefusesPathsTheServerResolvedOrRewrote)
 {
     /* The web server hands over PATH_INFO with dot segments resolved and
-     * %00 decoded; only the request as sent tells what was named. */
+     * control characters turned into '_'; only the request as sent tells
+     * what was named. */
     const std::string dots = error_reply(
         400, "bad_request", "The path must not hold a . or .. segment: resolved, it would name another resource.");
-    const std::string nul = error_reply(400, "bad_request", "The path must not hold an encoded NUL byte (%00).");
+    const std::string control =
+        error_reply(400, "bad_request", "The path must not hold a control character (%00 to %1F, or %7F).");
     struct Case {
         const char *label;
         const char *request_uri;
@@ -148,7 +150,12 @@ TEST_F(EndpointTest, RefusesPathsTheServerResolvedOrCut)
         {"one dot inside", "/indexes/a/./documents/7", dots},
         {"dots then more", "/indexes/a/documents/../../b", dots},
         {"dots before the query", "/indexes/a/documents/..?id=7", dots},
-        {"encoded NUL", "/indexes/a%00/documents/7", nul},
+        {"encoded NUL", "/indexes/a%00/documents/7", control},
+        {"encoded control", "/indexes/a%01", control},
+        {"encoded DEL, lower case", "/indexes/a/documents/x%7f", control},
+        {"raw control", "/indexes/a/documents/x\x01y", control},
+        {"percent without hex", "/indexes/a/documents/x%zz", ""},
+        {"control in the query", "/indexes/a/search?q=a%09b", ""},
         {"three dots are a name", "/indexes/a/documents/...", ""},
         {"dots inside a name", "/indexes/a/documents/a..b", ""},
         {"dots in the query", "/indexes/a/search?q=../.%2E", ""},

@@ -119,10 +119,14 @@ class LighttpdOwnReplies(ServerCase):
         r = self.call("GET", "/indexes/paths/search?q=alien%09heat")
         self.assertEqual(r.status, 200, r.body)
         self.assertEqual((r.json()["query"], len(r.json()["hits"])), ("alien\theat", 1))
-        # %00 would end the path the program sees: /indexes/paths itself.
-        r = self.call("DELETE", "/indexes/paths%00junk")
-        self.assertError(r, 400, "bad_request", what="DELETE with %00")
-        self.assertEqual(self.call("GET", "/indexes/paths").status, 200)
+        # lighttpd turns a control character in the path into '_': these
+        # would name index "paths_" and document "1_".
+        r = self.call("POST", "/indexes/paths_/documents", b'[{"id":"1_"}]')
+        self.assertEqual(r.status, 200, r.body)
+        for path in ("/indexes/paths%00", "/indexes/paths%01", "/indexes/paths_/documents/1%7F"):
+            with self.subTest(path):
+                self.assertError(self.call("DELETE", path), 400, "bad_request", what="DELETE " + path)
+        self.assertEqual(self.call("GET", "/indexes/paths_/documents/1_").status, 200)
 
 
 if __name__ == "__main__":
