@@ -65,8 +65,11 @@ constexpr std::int64_t kRankLaterUpTo = 100000;
 struct Alternative {
     std::vector<std::string> forms;
     int typos = 0;
-    // For a prefix spelled out as several words: the prefix as one FTS5
-    // form ("hous"*), for when the words are too many to combine.
+    // For a prefix longer than the indexed ones, spelled out as several
+    // words: the prefix as one FTS5 form ("hous"*), merged like `merged`,
+    // for when the words are too many to combine. A shorter prefix is
+    // spelled out as indexed prefixes, which no single form could replace
+    // without merging most of the vocabulary's lists.
     std::string collapsed = {};
     // A prefix FTS5 merges its words' lists of in full, once for every
     // time the form appears in a query (see Unit::slow_prefix).
@@ -286,14 +289,15 @@ private:
         std::vector<const Alternative *> options = choices(b, i);  // copy: choices() reuses its buffer
         for (const Alternative *a : options) {
             if (a->typos > left) continue;
+            const bool one = collapse && !a->collapsed.empty();  // merged like a slow prefix
             auto with = [&](const std::string &f) {
                 chosen.push_back(&f);
-                bool ok = combine(b, i + 1, left - a->typos, chosen, gap, collapse, merged_here + (a->merged ? 1 : 0),
-                                  merged, parts);
+                bool ok = combine(b, i + 1, left - a->typos, chosen, gap, collapse,
+                                  merged_here + (a->merged || one ? 1 : 0), merged, parts);
                 chosen.pop_back();
                 return ok;
             };
-            if (collapse && !a->collapsed.empty()) {
+            if (one) {
                 if (!with(a->collapsed)) return false;
                 continue;
             }
@@ -546,7 +550,7 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
         if (q.prefix) {
             Alternative a{{}, 0};
             if (Status st = prefix_forms(db, tables, cursor, word, a.forms, a.merged); !st.is_ok()) return st;
-            if (a.forms.size() > 1) a.collapsed = quoted(word) + "*";
+            if (a.forms.size() > 1 && utf8_length(word) > kIndexedPrefix) a.collapsed = quoted(word) + "*";
             u.slow_prefix = u.slow_prefix || a.merged;
             u.prefix.push_back(std::move(a));
         }
@@ -562,7 +566,8 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
                 if (Status st = prefix_forms(db, tables, cursor, variants.prefixes[i].text, a.forms, a.merged);
                     !st.is_ok())
                     return st;
-                if (a.forms.size() > 1) a.collapsed = quoted(variants.prefixes[i].text) + "*";
+                if (a.forms.size() > 1 && utf8_length(variants.prefixes[i].text) > kIndexedPrefix)
+                    a.collapsed = quoted(variants.prefixes[i].text) + "*";
                 u.slow_prefix = u.slow_prefix || a.merged;
                 if (!a.forms.empty()) u.prefix.push_back(std::move(a));
             }
