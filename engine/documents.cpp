@@ -172,6 +172,7 @@ yyjson_val *Batch::document(std::size_t i)
 Status Batch::invalid()
 {
     Batch whole;
+    whole.mark_ = mark_;
     std::size_t start = 0;
     while (start < body_.size() && is_space(body_[start])) ++start;
     if (Status st = whole.parse_whole(body_, start, true); !st.is_ok()) return st;
@@ -182,7 +183,10 @@ Status Batch::parse(std::string_view body)
 {
     // Editors on Windows start UTF-8 files with a byte order mark; JSON may
     // ignore it, and a file saved that way should go in as it is.
-    if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
+    if (body.starts_with("\xEF\xBB\xBF")) {
+        body.remove_prefix(3);
+        mark_ = 3;
+    }
     body_ = body;
     std::size_t start = 0;
     while (start < body.size() && is_space(body[start])) ++start;
@@ -214,8 +218,10 @@ Status Batch::parse_whole(std::string_view body, std::size_t start, bool check_l
         // An object followed by more content is NDJSON.
         if (body[start] == '{' && err.code == YYJSON_READ_ERROR_UNEXPECTED_CONTENT)
             return parse_lines(body, check_lines);
+        const std::size_t document = document_at(body, err.pos);
+        err.pos += mark_;  // a position in the body as sent
         std::string message = json_error(err, "The body");
-        if (std::size_t document = document_at(body, err.pos); document != 0) {
+        if (document != 0) {
             message.pop_back();  // the full stop
             message += ", in document " + std::to_string(document) + " of the batch.";
         }
@@ -262,6 +268,7 @@ Status Batch::parse_lines(std::string_view body, bool check)
         }
         yyjson_read_err err{};
         if (!read(line, &err)) {
+            if (offset == 0) err.pos += mark_;
             std::string message = json_error(err, "Line " + std::to_string(line_no) + " of the body");
             message.pop_back();  // the full stop
             return Status::error(message + ", in document " + std::to_string(slices_.size() + 1) + " of the batch.");

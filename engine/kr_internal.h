@@ -131,6 +131,7 @@ private:
     Status parse_lines(std::string_view body, bool check);
 
     std::string_view body_;
+    std::size_t mark_ = 0;  // bytes of a byte order mark before body_, for error positions
     JsonDoc whole_;  // the single-object or fallback form
     std::vector<yyjson_val *> docs_;
     std::vector<Slice> slices_;

@@ -64,6 +64,10 @@ TEST_F(ContractTest, InvalidJsonNamesTheDocument)
         {"  [\n{\"id\":1", "in document 1 of the batch."},
         {"{\"id\":1}\n\n{\"id\":2}\n{bad}\n{\"id\":4}", "Line 4 of the body is not valid JSON"},
         {"{\"id\":1}\n\n{\"id\":2}\n{bad}\n{\"id\":4}", "in document 3 of the batch."},
+        // A byte order mark is skipped, but counted in the positions.
+        {"\xEF\xBB\xBF[{\"id\":1,}]", "comma is not allowed at byte 12, in document 1 of the batch."},
+        {"\xEF\xBB\xBF{\"id\":1,}\n{\"id\":2}", "comma is not allowed at byte 11, in document 1 of the batch."},
+        {"\xEF\xBB\xBF{\"id\":1}\n{\"id\":2,}", "Line 2 of the body is not valid JSON: trailing comma is not allowed at byte 8,"},
         {R"([{"id":1}] x)", nullptr},  // after the array: no document to name
         {"nonsense", nullptr},
     };
