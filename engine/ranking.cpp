@@ -405,7 +405,8 @@ public:
         if (met) return Status::ok();
         double between = 0;
         if (sample) {
-            if (Status st = sample_gap(expr, last + 1, first - 1, between); !st.is_ok()) return st;
+            const double end_density = static_cast<double>(from_end) / static_cast<double>(highest - first + 1);
+            if (Status st = sample_gap(expr, last + 1, first - 1, end_density, between); !st.is_ok()) return st;
         } else {
             const double read = static_cast<double>(last - lowest + 1) + static_cast<double>(highest - first + 1);
             between = static_cast<double>(total) / read * static_cast<double>(first - last - 1);
@@ -417,9 +418,14 @@ public:
 private:
     // Estimates the matches of expr among rowids lo..hi: each of kGapSamples
     // equal parts is read from its start, up to kSampleHits matches, and
-    // counted whole when they run out first, else from how densely they
-    // came. A block of matches in the middle of the listing is seen too.
-    Status sample_gap(const std::string &expr, std::int64_t lo, std::int64_t hi, double &estimate)
+    // counted whole when they run out first. Otherwise the rest of the part
+    // is taken to be as dense as the sparser of its start and the next
+    // part's start (the far end's, for the last part): a batch of alike
+    // documents that happens to begin a part must not stand for all of it,
+    // while a block spanning parts is seen at both. The error is then at
+    // most about a part at each edge of a block.
+    Status sample_gap(const std::string &expr, std::int64_t lo, std::int64_t hi, double end_density,
+                      double &estimate)
     {
         estimate = 0;
         if (hi < lo) return Status::ok();
@@ -427,23 +433,33 @@ private:
             range_ = Statement(db_, sql_.substr(0, sql_.find(" ORDER BY")) + " AND rowid BETWEEN ?2 AND ?3 ORDER BY rowid",
                                "searching");
         if (!range_.prepared()) return range_.status();
+        struct Part {
+            std::int64_t from, to, at, seen;
+            double density() const { return static_cast<double>(seen) / static_cast<double>(at - from + 1); }
+        };
+        Part parts[kGapSamples];
+        int count = 0;
         const double span = static_cast<double>(hi - lo + 1);
         for (int i = 0; i < kGapSamples; ++i) {
-            const auto from = lo + static_cast<std::int64_t>(span * i / kGapSamples);
-            const auto to = lo + static_cast<std::int64_t>(span * (i + 1) / kGapSamples) - 1;
-            if (to < from) continue;
-            range_.bind(1, expr).bind(2, from).bind(3, to);
-            std::int64_t seen = 0, at = from;
-            while (seen < kSampleHits && range_.step()) {
-                at = range_.column_int(0);
-                ++seen;
+            Part p{lo + static_cast<std::int64_t>(span * i / kGapSamples),
+                   lo + static_cast<std::int64_t>(span * (i + 1) / kGapSamples) - 1, 0, 0};
+            if (p.to < p.from) continue;
+            p.at = p.to;  // when the part runs out first: all of it was read
+            range_.bind(1, expr).bind(2, p.from).bind(3, p.to);
+            std::int64_t last = p.from;
+            while (p.seen < kSampleHits && range_.step()) {
+                last = range_.column_int(0);
+                ++p.seen;
             }
-            const bool whole = seen < kSampleHits;
+            if (p.seen == kSampleHits) p.at = last;
             range_.reset();
             if (!range_.status().is_ok()) return range_.status();
-            estimate += whole ? static_cast<double>(seen)
-                              : static_cast<double>(seen) / static_cast<double>(at - from + 1) *
-                                    static_cast<double>(to - from + 1);
+            parts[count++] = p;
+        }
+        for (int i = 0; i < count; ++i) {
+            const Part &p = parts[i];
+            const double next = i + 1 < count ? parts[i + 1].density() : end_density;
+            estimate += static_cast<double>(p.seen) + std::min(p.density(), next) * static_cast<double>(p.to - p.at);
         }
         return Status::ok();
     }
