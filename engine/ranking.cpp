@@ -199,6 +199,12 @@ public:
         return group(Bucket{units_.size(), 0, Match::any}, i, std::numeric_limits<int>::max());
     }
 
+    // The same, but the last unit typed as a whole word only.
+    std::string whole_way(std::size_t i) const
+    {
+        return group(Bucket{units_.size(), 0, Match::whole}, i, std::numeric_limits<int>::max());
+    }
+
     // Every unit matched within `gap` tokens of each other (gap < 0: as a
     // phrase, in order), at most b.typos typos. A prefix spelled out as
     // many words, combined with a word of several typo variants, soon
@@ -691,12 +697,15 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     // Below the typo level, one level's cascade: proximity, then columns,
     // then whole words before prefixes. `extra`, when given, is ANDed to
     // every bucket (the later units a level must also have); proximity and
-    // columns concern the first k units only.
+    // columns concern the first k units only. `extra_whole`, when given, is
+    // `extra` with the last unit typed as a whole word: those go first in
+    // each column bucket.
     // A probe over a slow prefix merges its words' lists in full, as dear as
     // the walks it would spare below a column level, so those levels are
     // walked unprobed.
     const bool probe_columns = !(k == n && plan.units().back().slow_prefix);
-    auto rank_level = [&](const Bucket &level, const std::string &all, const std::string &extra) -> Status {
+    auto rank_level = [&](const Bucket &level, const std::string &all, const std::string &extra,
+                          const std::string &extra_whole) -> Status {
         auto with = [&](const std::string &expr) { return extra.empty() ? expr : "(" + expr + ") AND " + extra; };
         // Proximity: as a phrase in query order, close, nearby, anywhere.
         std::vector<int> gaps;
@@ -738,6 +747,9 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
                 if (!column_any) continue;
                 if (!whole_only.empty())
                     if (Status st = walker.take(with(in_columns(columns, whole_only))); !st.is_ok()) return st;
+                if (rest && !extra_whole.empty() && !walker.full())
+                    if (Status st = walker.take("(" + in_columns(columns, *rest) + ") AND " + extra_whole); !st.is_ok())
+                        return st;
                 if (rest && !walker.full())
                     if (Status st = walker.take(with(in_columns(columns, *rest))); !st.is_ok()) return st;
             }
@@ -755,14 +767,19 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     // instead of 29. With more than one later unit, one probe first skips
     // them all when no document has any.
     const bool rank_later = tables.document_count <= kRankLaterUpTo;
-    std::vector<std::string> later;
-    for (std::size_t i = k + 1; i < n && later.size() < kLaterUnits; ++i) later.push_back(plan.any_way(i));
+    std::vector<std::string> later, later_whole;
+    for (std::size_t i = k + 1; i < n && later.size() < kLaterUnits; ++i) {
+        later.push_back(plan.any_way(i));
+        later_whole.push_back(plan.whole_way(i));
+    }
+    const bool later_prefix = later_whole != later;  // the last unit typed is among them, as a prefix
     bool any = !later.empty();
     if (later.size() > 1)
         if (Status st = walker.any_left("(" + level_expr[levels] + ") AND " + some_of(later, 1), any); !st.is_ok())
             return st;
     for (std::size_t m = later.size(); any && m >= 1 && !walker.full(); --m) {
         const std::string extra = some_of(later, m);
+        const std::string extra_whole = rank_later && later_prefix ? some_of(later_whole, m) : "";
         for (int t = 0; t <= levels && !walker.full(); ++t) {
             const std::string bucket = "(" + level_expr[t] + ") AND " + extra;
             if (!rank_later) {
@@ -772,7 +789,8 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
             bool here = true;
             if (Status st = walker.any_left(bucket, here); !st.is_ok()) return st;
             if (here)
-                if (Status st = rank_level(Bucket{k, t == levels ? most : t, Match::any}, level_expr[t], extra);
+                if (Status st =
+                        rank_level(Bucket{k, t == levels ? most : t, Match::any}, level_expr[t], extra, extra_whole);
                     !st.is_ok())
                     return st;
         }
@@ -789,7 +807,8 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
         if (most > 0 && !known)
             if (Status st = walker.any_left(level_expr[t], any); !st.is_ok()) return st;
         if (!any) continue;
-        if (Status st = rank_level(Bucket{k, t == levels ? most : t, Match::any}, level_expr[t], ""); !st.is_ok())
+        if (Status st = rank_level(Bucket{k, t == levels ? most : t, Match::any}, level_expr[t], "", "");
+            !st.is_ok())
             return st;
     }
     return Status::ok();

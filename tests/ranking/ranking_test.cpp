@@ -154,6 +154,10 @@ TEST_F(Ranking, DocumentsWithLaterWordsAreRankedLikeTheRest)
     // and among those that have it closeness and columns still count.
     EXPECT_EQ(search("alpha beta zzzz delta"), (Hits{2, 1}));
     EXPECT_EQ(search("alpha zzzz delta"), (Hits{1, 2, 4, 3, 5}));
+    add({"alpha deltaforce"});               // 6
+    add({"alpha delt"});                     // 7
+    // The last word typed is whole in 7, a prefix in 6 and the others.
+    EXPECT_EQ(search("alpha zzzz delt"), (Hits{7, 1, 2, 4, 6, 3, 5}));
 }
 
 TEST_F(Ranking, FewerTyposBeforeProximityBeforeColumns)
