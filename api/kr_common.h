@@ -82,6 +82,12 @@ int32_t kr_path_segment(const char *path, int32_t n, const char **start);
  * included) with no 511-byte cap; 0 when absent or empty. Without a query
  * string, the length of what cgi_query returns. */
 size_t  kr_query_length(const char *name);
+/* Why the path of a request target as sent (REQUEST_URI, up to its '?')
+ * must be refused, or NULL: a segment of one or two dots ('.' or %2E),
+ * which the web server resolves before routing, or a control character,
+ * raw or %-encoded, which it turns into '_'. Either way the program would
+ * act on another resource than the one named. */
+const char *kr_target_refusal(const char *target);
 
 /* ---- access control ----------------------------------------------------- */
 

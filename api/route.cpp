@@ -105,9 +105,14 @@ int32_t kr_path_segment(const char *path, int32_t n, const char **start)
     }
 }
 
-static int kr_hex_digit(char c)
+/* The value of a hexadecimal digit, or -1. */
+static int kr_hex_value(char c)
 {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+        return (c | 0x20) - 'a' + 10;
+    return -1;
 }
 
 /* Mirrors cgi_query's scan: the first segment whose raw key equals the name,
@@ -132,7 +137,7 @@ size_t kr_query_length(const char *name)
                 return 0;
             size_t n = 0;
             for (const char *v = eq + 1; v < seg_end; ++n) {
-                if (*v == '%' && seg_end - v >= 3 && kr_hex_digit(v[1]) && kr_hex_digit(v[2]))
+                if (*v == '%' && seg_end - v >= 3 && kr_hex_value(v[1]) >= 0 && kr_hex_value(v[2]) >= 0)
                     v += 3;
                 else
                     v += 1;
@@ -143,4 +148,30 @@ size_t kr_query_length(const char *name)
             return 0;
         p = amp + 1;
     }
+}
+
+const char *kr_target_refusal(const char *target)
+{
+    const char *p = target != NULL ? target : "";
+    while (*p != '\0' && *p != '?' && *p != '#') {
+        /* One segment, each byte decoded once. */
+        int bytes = 0, dots = 0;
+        for (; *p != '\0' && *p != '?' && *p != '#' && *p != '/'; ++bytes) {
+            int c = (unsigned char)*p;
+            if (c == '%' && kr_hex_value(p[1]) >= 0 && kr_hex_value(p[2]) >= 0) {
+                c = kr_hex_value(p[1]) * 16 + kr_hex_value(p[2]);
+                p += 3;
+            } else {
+                p += 1;
+            }
+            if (c < 0x20 || c == 0x7F)
+                return "The path must not hold a control character (%00 to %1F, or %7F).";
+            dots += c == '.';
+        }
+        if (dots == bytes && (bytes == 1 || bytes == 2))
+            return "The path must not hold a . or .. segment: resolved, it would name another resource.";
+        if (*p == '/')
+            ++p;
+    }
+    return NULL;
 }

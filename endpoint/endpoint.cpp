@@ -95,54 +95,6 @@ static int kr_take_query(char *dst, size_t size, const char *name, size_t limit,
     return 0;
 }
 
-/* Whether the path of a request target (up to its '?') holds a segment of
- * one or two dots, each written as '.' or as %2E. */
-static int kr_has_dot_segment(const char *target)
-{
-    const char *p = target;
-    while (*p != '\0' && *p != '?' && *p != '#') {
-        int dots = 0, other = 0;
-        for (; *p != '\0' && *p != '?' && *p != '#' && *p != '/'; ++dots) {
-            if (*p == '.') {
-                p += 1;
-            } else if (p[0] == '%' && p[1] == '2' && (p[2] == 'E' || p[2] == 'e')) {
-                p += 3;
-            } else {
-                other = 1;
-                p += 1;
-            }
-        }
-        if (!other && (dots == 1 || dots == 2))
-            return 1;
-        if (*p == '/')
-            ++p;
-    }
-    return 0;
-}
-
-static int kr_hex(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
-        return (c | 0x20) - 'a' + 10;
-    return -1;
-}
-
-/* Whether the path of a request target (up to its '?') holds a control
- * character (below 0x20, or 0x7F), as it stands or %-encoded. */
-static int kr_has_control(const char *target)
-{
-    for (const unsigned char *p = (const unsigned char *)target; *p != '\0' && *p != '?' && *p != '#'; ++p) {
-        int c = *p;
-        if (c == '%' && kr_hex((char)p[1]) >= 0 && kr_hex((char)p[2]) >= 0)
-            c = kr_hex((char)p[1]) * 16 + kr_hex((char)p[2]);
-        if (c < 0x20 || c == 0x7F)
-            return 1;
-    }
-    return 0;
-}
-
 static int kr_choose_index(KrRequest *req)
 {
     if (req->route.index_uid[0] != '\0') {
@@ -178,14 +130,8 @@ int kr_endpoint_start(KrRequest *req, int flags)
                        && (strcmp(method, "GET") == 0 || strcmp(method, "HEAD") == 0);
     if (!open_request && kr_check_access() != 0)
         return -1;
-    const char *target = cgi_env("REQUEST_URI", "");
-    if (kr_has_dot_segment(target)) {
-        kr_refuse("bad_request",
-                  "The path must not hold a . or .. segment: resolved, it would name another resource.");
-        return -1;
-    }
-    if (kr_has_control(target)) {
-        kr_refuse("bad_request", "The path must not hold a control character (%00 to %1F, or %7F).");
+    if (const char *refusal = kr_target_refusal(cgi_env("REQUEST_URI", ""))) {
+        kr_refuse("bad_request", refusal);
         return -1;
     }
     const char *path = cgi_path_info();

@@ -333,8 +333,8 @@ public:
 
     Status prepare(const SearchTables &t)
     {
-        sql_ = "SELECT rowid FROM " + t.fulltext + " WHERE " + t.fulltext + " MATCH ?1 ORDER BY rowid";
-        stmt_ = Statement(db_, sql_, "searching");
+        matches_ = "SELECT rowid FROM " + t.fulltext + " WHERE " + t.fulltext + " MATCH ?1";
+        stmt_ = Statement(db_, matches_ + " ORDER BY rowid", "searching");
         return stmt_.status();
     }
 
@@ -389,10 +389,11 @@ public:
             Statement range(db_, "SELECT max(seq) FROM " + t.documents, "estimating the number of hits");
             if (!range.step()) return range.status();
             const double rest = static_cast<double>(std::max<std::int64_t>(range.column_int(0) - last, 0));
-            total += static_cast<std::int64_t>(static_cast<double>(total) / static_cast<double>(last - lowest + 1) * rest + 0.5);
+            const double density = static_cast<double>(total) / static_cast<double>(last - lowest + 1);
+            total += static_cast<std::int64_t>(density * rest + 0.5);
             return Status::ok();
         }
-        if (!back_.prepared()) back_ = Statement(db_, sql_ + " DESC", "searching");
+        if (!back_.prepared()) back_ = Statement(db_, matches_ + " ORDER BY rowid DESC", "searching");
         if (!back_.prepared()) return back_.status();
         back_.bind(1, expr);
         std::int64_t from_end = 0, first = 0, highest = 0;  // the rowids the read from the end ended and began at
@@ -436,8 +437,7 @@ private:
         estimate = 0;
         if (hi < lo) return Status::ok();
         if (!range_.prepared())
-            range_ = Statement(db_, sql_.substr(0, sql_.find(" ORDER BY")) + " AND rowid BETWEEN ?2 AND ?3 ORDER BY rowid",
-                               "searching");
+            range_ = Statement(db_, matches_ + " AND rowid BETWEEN ?2 AND ?3 ORDER BY rowid", "searching");
         if (!range_.prepared()) return range_.status();
         struct Part {
             std::int64_t from, to, at, seen;
@@ -489,7 +489,7 @@ private:
     sqlite3 *db_;
     std::int64_t need_;
     RankedHits &out_;
-    std::string sql_;
+    std::string matches_;  // the query for expr's matches, without an order
     Statement stmt_;
     Statement back_;  // the same, from the end of the listing
     Statement range_; // the same, within a range of rowids
@@ -549,6 +549,20 @@ Status prefix_forms(sqlite3 *db, const SearchTables &tables, VocabularyCursor &c
     return Status::ok();
 }
 
+// Adds to u the alternative of `prefix` typed with `typos` typos, when some
+// word of the vocabulary begins with it.
+Status add_prefix(sqlite3 *db, const SearchTables &tables, VocabularyCursor &cursor, const std::string &prefix,
+                  int typos, Unit &u)
+{
+    Alternative a{{}, typos};
+    if (Status st = prefix_forms(db, tables, cursor, prefix, a.forms, a.merged); !st.is_ok()) return st;
+    if (a.forms.empty()) return Status::ok();
+    if (a.forms.size() > 1 && utf8_length(prefix) > kIndexedPrefix) a.collapsed = quoted(prefix) + "*";
+    u.slow_prefix = u.slow_prefix || a.merged;
+    u.prefix.push_back(std::move(a));
+    return Status::ok();
+}
+
 Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit> &query,
                    std::vector<Unit> &units)
 {
@@ -569,13 +583,8 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
         }
         const std::string &word = q.tokens[0];
         u.whole.push_back({{quoted(word)}, 0});
-        if (q.prefix) {
-            Alternative a{{}, 0};
-            if (Status st = prefix_forms(db, tables, cursor, word, a.forms, a.merged); !st.is_ok()) return st;
-            if (a.forms.size() > 1 && utf8_length(word) > kIndexedPrefix) a.collapsed = quoted(word) + "*";
-            u.slow_prefix = u.slow_prefix || a.merged;
-            u.prefix.push_back(std::move(a));
-        }
+        if (q.prefix)
+            if (Status st = add_prefix(db, tables, cursor, word, 0, u); !st.is_ok()) return st;
         int budget = typo_budget(utf8_length(word));
         if (budget > 0) {
             TypoVariants variants;
@@ -584,20 +593,20 @@ Status build_units(sqlite3 *db, const SearchTables &tables, const std::vector<Qu
             for (std::size_t i = 0; i < variants.terms.size() && i < kMaxVariants; ++i)
                 u.whole.push_back({{quoted(variants.terms[i].text)}, variants.terms[i].distance});
             for (std::size_t i = 0; i < variants.prefixes.size() && i < kMaxVariants; ++i) {
-                Alternative a{{}, variants.prefixes[i].distance};
-                if (Status st = prefix_forms(db, tables, cursor, variants.prefixes[i].text, a.forms, a.merged);
-                    !st.is_ok())
-                    return st;
-                if (a.forms.size() > 1 && utf8_length(variants.prefixes[i].text) > kIndexedPrefix)
-                    a.collapsed = quoted(variants.prefixes[i].text) + "*";
-                u.slow_prefix = u.slow_prefix || a.merged;
-                if (!a.forms.empty()) u.prefix.push_back(std::move(a));
+                const auto &v = variants.prefixes[i];
+                if (Status st = add_prefix(db, tables, cursor, v.text, v.distance, u); !st.is_ok()) return st;
             }
         }
         split_prefix_only(u);
         units.push_back(std::move(u));
     }
     return Status::ok();
+}
+
+// expr, and extra too when there is one.
+std::string and_also(const std::string &expr, const std::string &extra)
+{
+    return extra.empty() ? expr : "(" + expr + ") AND " + extra;
 }
 
 // An expression for "at least m of these": an OR of every m of them
@@ -706,7 +715,7 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     const bool probe_columns = !(k == n && plan.units().back().slow_prefix);
     auto rank_level = [&](const Bucket &level, const std::string &all, const std::string &extra,
                           const std::string &extra_whole) -> Status {
-        auto with = [&](const std::string &expr) { return extra.empty() ? expr : "(" + expr + ") AND " + extra; };
+        auto with = [&](const std::string &expr) { return and_also(expr, extra); };
         // Proximity: as a phrase in query order, close, nearby, anywhere.
         std::vector<int> gaps;
         if (k > 1) gaps = {-1, static_cast<int>(k) - 1, 8 * (static_cast<int>(k) - 1)};
@@ -748,7 +757,7 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
                 if (!whole_only.empty())
                     if (Status st = walker.take(with(in_columns(columns, whole_only))); !st.is_ok()) return st;
                 if (rest && !extra_whole.empty() && !walker.full())
-                    if (Status st = walker.take("(" + in_columns(columns, *rest) + ") AND " + extra_whole); !st.is_ok())
+                    if (Status st = walker.take(and_also(in_columns(columns, *rest), extra_whole)); !st.is_ok())
                         return st;
                 if (rest && !walker.full())
                     if (Status st = walker.take(with(in_columns(columns, *rest))); !st.is_ok()) return st;
@@ -770,18 +779,18 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     std::vector<std::string> later, later_whole;
     for (std::size_t i = k + 1; i < n && later.size() < kLaterUnits; ++i) {
         later.push_back(plan.any_way(i));
-        later_whole.push_back(plan.whole_way(i));
+        if (rank_later) later_whole.push_back(plan.whole_way(i));
     }
-    const bool later_prefix = later_whole != later;  // the last unit typed is among them, as a prefix
+    const bool later_prefix = rank_later && later_whole != later;  // the last unit typed is among them, as a prefix
     bool any = !later.empty();
     if (later.size() > 1)
-        if (Status st = walker.any_left("(" + level_expr[levels] + ") AND " + some_of(later, 1), any); !st.is_ok())
+        if (Status st = walker.any_left(and_also(level_expr[levels], some_of(later, 1)), any); !st.is_ok())
             return st;
     for (std::size_t m = later.size(); any && m >= 1 && !walker.full(); --m) {
         const std::string extra = some_of(later, m);
-        const std::string extra_whole = rank_later && later_prefix ? some_of(later_whole, m) : "";
+        const std::string extra_whole = later_prefix ? some_of(later_whole, m) : "";
         for (int t = 0; t <= levels && !walker.full(); ++t) {
-            const std::string bucket = "(" + level_expr[t] + ") AND " + extra;
+            const std::string bucket = and_also(level_expr[t], extra);
             if (!rank_later) {
                 if (Status st = walker.take(bucket); !st.is_ok()) return st;
                 continue;
