@@ -172,6 +172,17 @@ TEST_F(Ranking, FewerTyposBeforeProximityBeforeColumns)
     EXPECT_EQ(search("sherlock holmes"), (Hits{6, 5}));
 }
 
+TEST_F(Ranking, EveryTypoCountsInLongWords)
+{
+    // Three nine-letter words may have six typos in all; each one more
+    // ranks lower, before closeness is asked.
+    add({"chokolade elephinds buttarfli"});       // 1: six typos
+    add({"chokolade elephinds butterfli"});       // 2: five
+    add({"chokolade elephints", "butterfli"});    // 3: four, far apart
+    add({"chocolate elephints", "butterfly"});    // 4: one
+    EXPECT_EQ(search("chocolate elephants butterfly"), (Hits{4, 3, 2, 1}));
+}
+
 TEST_F(Ranking, ClosenessCountsForATypoAndAPrefixOfManyWords)
 {
     std::string filler;
@@ -350,6 +361,14 @@ TEST_F(Ranking, CountsTypoMatchesOnceExactOnesPassAThousand)
          0, -1, "holmes", 2050, 2150},
         {"typos after", 10000, [](int i) -> std::string { return i <= 1100 ? "holmes" : "holmas"; }, 0, -1, "holmes",
          9800, 10000},
+        // Typo matches in a block at each end: the middle holds none, which
+        // only a sample of it shows.
+        {"a typo block at each end", 20000,
+         [](int i) -> std::string { return i <= 1100 ? "holmes" : i > 18900 ? "holmas" : "other"; }, 0, -1, "holmes",
+         2100, 2300},
+        {"typo blocks only", 20000,
+         [](int i) -> std::string { return i <= 1100 ? "holmis" : i > 18900 ? "holmas" : "other"; }, 0, -1, "holmes",
+         2100, 2300},
         {"typos thicker later", 10000,
          [](int i) -> std::string { return (i <= 5000 ? i % 100 != 0 : i % 2 == 0) ? "holmes" : "holmas"; }, 0, -1,
          "holmes", 9800, 10000},
