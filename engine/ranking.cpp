@@ -56,7 +56,16 @@ constexpr std::size_t kSampledTerms = 12;
 constexpr std::size_t kMaxVariants = 128;
 constexpr std::size_t kMaxCombinations = 64;  // alternatives combined for proximity
 constexpr std::size_t kMaxMergedUses = 4;     // of a merged prefix in one proximity query
-constexpr int kMaxTypoLevels = 8;             // typo buckets before the rest share one
+// Typo buckets: the first kTypoLevels each rank apart, then more up to
+// kMaxTypoLevels while each stays within kLevelTerms terms and every way
+// of spreading its typos over the words is written out; the rest share
+// the last bucket. Every bucket costs a probe and a walk of its expression,
+// which grows with those ways: five misspelt long words made levels of
+// 300-380 terms and took three times as long with them (30 ms against 88
+// on a million documents), where three took a fifth longer.
+constexpr int kTypoLevels = 4;
+constexpr int kMaxTypoLevels = 8;
+constexpr std::size_t kLevelTerms = 64;
 constexpr std::size_t kMaxExpansion = 48;     // words a prefix is spelled out as
 constexpr std::size_t kIndexedPrefix = 2;     // prefixes the full-text index keeps
 constexpr std::size_t kLaterUnits = 3;        // dropped units that rank what is left
@@ -194,8 +203,9 @@ public:
         return total;
     }
 
-    // Every unit matched, at most b.typos typos in all, anywhere.
-    std::string anywhere(const Bucket &b) const
+    // Every unit matched, at most b.typos typos in all, anywhere. `coarse`,
+    // when given, tells whether some documents with more typos are let in.
+    std::string anywhere(const Bucket &b, bool *coarse = nullptr) const
     {
         std::vector<int> limits(b.units, 0), caps(b.units, 0);
         for (std::size_t i = 0; i < b.units; ++i)
@@ -207,7 +217,9 @@ public:
         // query has too many ways: then each unit allows up to `goal`, which
         // lets in documents with more typos in all (a coarser bucket).
         std::size_t ways = 0;
-        if (!spread(b, caps, limits, 0, goal, out, ways)) {
+        const bool fine = spread(b, caps, limits, 0, goal, out, ways);
+        if (coarse) *coarse = !fine;
+        if (!fine) {
             for (std::size_t i = 0; i < b.units; ++i) limits[i] = std::min(caps[i], goal);
             out.clear();
             ways = 0;
@@ -679,14 +691,22 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
         k = units;
         Bucket b{k, 0, Match::any};
         most = plan.max_typos(b);
-        // A long query can have many typos in all: past kMaxTypoLevels the
-        // remaining ones share the last bucket.
+        // A long query can have many typos in all: past the levels it can
+        // afford (see kTypoLevels), the remaining ones share the last bucket.
         levels = std::min(most, kMaxTypoLevels);
         level_expr.clear();
-        for (int t = 0; t <= levels; ++t) {
-            b.typos = t == levels ? most : t;
-            level_expr.push_back(plan.anywhere(b));
+        for (int t = 0; t < levels; ++t) {
+            b.typos = t;
+            bool coarse = false;
+            std::string expr = plan.anywhere(b, &coarse);
+            if (t >= kTypoLevels && (coarse || terms_in(expr) > kLevelTerms)) {
+                levels = t;
+                break;
+            }
+            level_expr.push_back(std::move(expr));
         }
+        b.typos = most;
+        level_expr.push_back(plan.anywhere(b));
         // Without typos first: when that alone is within a thousand, the
         // count with typos is exact up to a thousand too. Beyond, the typo
         // matches are counted as well (read from both ends, which costs every
