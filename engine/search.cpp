@@ -25,17 +25,6 @@ namespace korrin {
 
 namespace {
 constexpr std::int32_t kMaxLimit = 1000;
-// A ranked query reads long stretches of the full-text index, several
-// times over (every bucket is a query of its own), through a 2 MB page
-// cache that cannot hold them: each page read again is a system call and a
-// copy. Mapped, the pages are read in place from the kernel's own cache: a
-// quarter off a two-word query on a million documents (9 ms instead of 12),
-// a tenth to a fifth off a prefix after a word, nothing measurable on one
-// word.
-// The store never shrinks (nothing vacuums it), so the mapping cannot end
-// under a reader. SQLite clamps the size to its own limit (2 GB here);
-// beyond it, pages are read as before.
-constexpr const char *kMapStore = "PRAGMA mmap_size=2147418112";
 }  // namespace
 
 Status op_search(Store &s, const char *uid, const char *query, std::int32_t limit, std::int32_t offset,
@@ -46,7 +35,6 @@ Status op_search(Store &s, const char *uid, const char *query, std::int32_t limi
     std::int64_t lim = std::clamp<std::int32_t>(limit, 0, kMaxLimit);
     std::int64_t off = std::max<std::int32_t>(offset, 0);
 
-    if (!q.empty()) (void)s.exec(kMapStore);  // a speed-up only: searches work without it
     std::optional<Transaction> tx;  // read-only: always rolled back
     IndexInfo info;
     if (Status st = open_index(s, uid, false, tx, info); !st.is_ok()) return st;
