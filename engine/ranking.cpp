@@ -753,7 +753,7 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     }
     if (out.total == 0 || need <= 0) return Status::ok();
 
-    // Below the typo level, one level's cascade: proximity, then columns,
+    // Below typo level t, that level's cascade: proximity, then columns,
     // then whole words before prefixes. `extra`, when given, is ANDed to
     // every bucket (the later units a level must also have); proximity and
     // columns concern the first k units only. `extra_whole`, when given, is
@@ -763,8 +763,9 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
     // the walks it would spare below a column level, so those levels are
     // walked unprobed.
     const bool probe_columns = !(k == n && plan.units().back().slow_prefix);
-    auto rank_level = [&](const Bucket &level, const std::string &all, const std::string &extra,
-                          const std::string &extra_whole) -> Status {
+    auto rank_level = [&](int t, const std::string &extra, const std::string &extra_whole) -> Status {
+        const Bucket level{k, t == levels ? most : t, Match::any};
+        const std::string &all = level_expr[t];
         auto with = [&](const std::string &expr) { return and_also(expr, extra); };
         // Proximity: as a phrase in query order, close, nearby, anywhere.
         std::vector<int> gaps;
@@ -848,10 +849,7 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
             bool here = true;
             if (Status st = walker.any_left(bucket, here); !st.is_ok()) return st;
             if (here)
-                if (Status st =
-                        rank_level(Bucket{k, t == levels ? most : t, Match::any}, level_expr[t], extra, extra_whole);
-                    !st.is_ok())
-                    return st;
+                if (Status st = rank_level(t, extra, extra_whole); !st.is_ok()) return st;
         }
     }
 
@@ -866,9 +864,7 @@ Status rank(sqlite3 *db, const SearchTables &tables, const std::vector<QueryUnit
         if (most > 0 && !known)
             if (Status st = walker.any_left(level_expr[t], any); !st.is_ok()) return st;
         if (!any) continue;
-        if (Status st = rank_level(Bucket{k, t == levels ? most : t, Match::any}, level_expr[t], "", "");
-            !st.is_ok())
-            return st;
+        if (Status st = rank_level(t, "", ""); !st.is_ok()) return st;
     }
     return Status::ok();
 }
